@@ -1,0 +1,25 @@
+#pragma once
+
+#include "app/state/state.h"
+
+#include <QLabel>
+#include <QPointer>
+
+class MainWindow;
+class ThreadComPort;
+
+// The window-related part of the process-wide state.
+namespace Globals {
+// The one main window.
+extern MainWindow* MainWin;
+// The port-search thread, created on the first search and restarted after.
+extern ThreadComPort* ComPortThread;
+// Status label of the page constructed last; a guarded pointer, so a text
+// written after that page is gone is dropped.
+extern QPointer<QLabel> StatusLabel;
+// Milliseconds the GUI thread pauses while the device restarts during an update.
+extern int RestartPauseMs;
+
+// Writes a text into the status label when that label still exists.
+void SetStatusText(const QString& text);
+} // namespace Globals

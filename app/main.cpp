@@ -1,0 +1,14 @@
+#include "app/mainwindow.h"
+
+#include <QApplication>
+
+int main(int argc, char* argv[]) {
+    QApplication app(argc, argv);
+    int result = 0;
+    {
+        MainWindow window(nullptr);
+        window.show();
+        result = QApplication::exec();
+    }
+    return result;
+}

@@ -1,0 +1,11 @@
+#pragma once
+
+#include <optional>
+
+// Facts about the operating system that change how the transfer behaves.
+namespace Platform {
+// True only on Windows 10, where a "C" during the packet phase restarts the transfer.
+bool IsWindows10();
+// Replaces the answer of IsWindows10 (tests); std::nullopt restores the real one.
+void SetWindows10Override(std::optional<bool> value);
+} // namespace Platform

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <QString>
+#include <QWidget>
+
+class QMouseEvent;
+class QMovie;
+class QNetworkAccessManager;
+class QNetworkReply;
+class QNetworkRequest;
+struct WebRequest;
+
+namespace Ui {
+class BaseUI;
+}
+
+// Base of every page: forwards mouse presses and moves to the main window so
+// the frameless window drags from anywhere, and prepares web requests.
+class BaseUI : public QWidget {
+    Q_OBJECT
+public:
+    explicit BaseUI(QWidget* parent = nullptr);
+    ~BaseUI() override;
+
+    // Fills request from req; refuses (false, request untouched) while no
+    // device port is known.
+    bool PrepareRequest(QNetworkRequest& request, WebRequest req);
+
+    QString pageName;
+
+public slots:
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+
+protected:
+    QNetworkAccessManager* manager = nullptr;
+    QNetworkReply* reply = nullptr;
+    QMovie* movie = nullptr;
+
+private:
+    Ui::BaseUI* baseUi;
+};

@@ -1,0 +1,23 @@
+#pragma once
+
+#include "pages/baseui.h"
+
+namespace Ui {
+class InitPage;
+}
+
+// Shows what was read from the device (version, device number, firmware) and
+// offers the two user actions: update the firmware and reset the device.
+class InitPage : public BaseUI {
+    Q_OBJECT
+public:
+    explicit InitPage(QWidget* parent = nullptr);
+    ~InitPage() override;
+
+public slots:
+    void on_BtnUpdate_clicked();
+    void on_BtnReset_clicked();
+
+private:
+    Ui::InitPage* ui;
+};

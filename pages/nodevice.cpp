@@ -1,0 +1,20 @@
+#include "pages/nodevice.h"
+
+#include "app/globals.h"
+#include "ui_nodevice.h"
+
+NoDevice::NoDevice(QWidget* parent) : BaseUI(parent), ui(new Ui::NoDevice) {
+    ui->setupUi(this);
+    pageName = QStringLiteral("NoDevice");
+    Globals::StatusLabel = ui->statusMsg;
+    ui->statusMsg->setText(Globals::NoDeviceMessage);
+    setGeometry(0, 0, Globals::PageWidth, Globals::PageHeight);
+}
+
+NoDevice::~NoDevice() {
+    delete ui;
+}
+
+QLabel* NoDevice::statusLabel() const {
+    return ui->statusMsg;
+}

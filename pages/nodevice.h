@@ -1,0 +1,23 @@
+#pragma once
+
+#include "pages/baseui.h"
+
+class QLabel;
+
+namespace Ui {
+class NoDevice;
+}
+
+// The page shown while there is no usable device, and during a transfer,
+// where its single centred line carries the progress texts.
+class NoDevice : public BaseUI {
+    Q_OBJECT
+public:
+    explicit NoDevice(QWidget* parent = nullptr);
+    ~NoDevice() override;
+
+    QLabel* statusLabel() const;
+
+private:
+    Ui::NoDevice* ui;
+};

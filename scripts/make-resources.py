@@ -1,0 +1,68 @@
+#!/usr/bin/python3
+"""Draws the tool's three images: the window icon, the button background and
+the loading animation. Run once after changing them; the results are committed."""
+import math
+import os
+
+from PIL import Image, ImageDraw
+
+ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "resources")
+ACCENT = (0, 122, 153)
+ACCENT_DARK = (0, 84, 110)
+
+
+def icon():
+    size = 256
+    img = Image.new("RGBA", (size, size), (0, 0, 0, 0))
+    d = ImageDraw.Draw(img)
+    # A watch: strap, round case, two hands.
+    d.rounded_rectangle((88, 8, 168, 248), radius=24, fill=ACCENT_DARK)
+    d.ellipse((36, 36, 220, 220), fill=ACCENT, outline=(255, 255, 255), width=10)
+    d.line((128, 128, 128, 70), fill=(255, 255, 255), width=12)
+    d.line((128, 128, 170, 150), fill=(255, 255, 255), width=10)
+    d.ellipse((116, 116, 140, 140), fill=(255, 255, 255))
+    img.save(os.path.join(ROOT, "Logo", "Logo.ico"),
+             sizes=[(16, 16), (32, 32), (48, 48), (64, 64), (128, 128), (256, 256)])
+
+
+def button():
+    w, h = 211, 45
+    img = Image.new("RGBA", (w, h), (0, 0, 0, 0))
+    grad = Image.new("RGBA", (w, h))
+    gd = ImageDraw.Draw(grad)
+    for y in range(h):
+        t = y / (h - 1)
+        colour = tuple(int(ACCENT[i] * (1 - t) + ACCENT_DARK[i] * t) for i in range(3)) + (255,)
+        gd.line((0, y, w, y), fill=colour)
+    mask = Image.new("L", (w, h), 0)
+    ImageDraw.Draw(mask).rounded_rectangle((0, 0, w - 1, h - 1), radius=8, fill=255)
+    img.paste(grad, (0, 0), mask)
+    ImageDraw.Draw(img).rounded_rectangle((0, 0, w - 1, h - 1), radius=8,
+                                          outline=(255, 255, 255, 90), width=1)
+    img.save(os.path.join(ROOT, "Logo", "btnupdatefirmware2121.png"))
+
+
+def loading():
+    size, frames, dots = 28, 12, 12
+    images = []
+    for f in range(frames):
+        img = Image.new("RGB", (size, size), (255, 255, 255))
+        d = ImageDraw.Draw(img)
+        for k in range(dots):
+            angle = 2 * math.pi * k / dots
+            # The dot at the head of the turn is darkest; the trail fades.
+            age = (f - k) % dots
+            shade = int(40 + 200 * age / dots)
+            colour = (shade, min(255, shade + 50), min(255, shade + 70))
+            cx = size / 2 + 10 * math.cos(angle)
+            cy = size / 2 + 10 * math.sin(angle)
+            d.ellipse((cx - 2.2, cy - 2.2, cx + 2.2, cy + 2.2), fill=colour)
+        images.append(img.convert("P", palette=Image.ADAPTIVE, colors=64))
+    images[0].save(os.path.join(ROOT, "Btn", "loading.gif"), save_all=True,
+                   append_images=images[1:], duration=80, loop=0)
+
+
+if __name__ == "__main__":
+    icon()
+    button()
+    loading()

@@ -1,0 +1,41 @@
+#!/usr/bin/env bash
+# Shared set-up of the scripts: installs the Debian packages that are missing,
+# then configures and builds the project into build/ (or $TEMBRA_BUILD_DIR).
+# Quiet when everything is already in place; a failing build prints its log.
+set -euo pipefail
+
+ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+BUILD_DIR="${TEMBRA_BUILD_DIR:-$ROOT/build}"
+PACKAGES=(cmake g++ make pkg-config qtbase5-dev libqt5serialport5-dev libcpp-httplib-dev
+          fonts-liberation ${TEMBRA_EXTRA_PACKAGES:-})
+
+ensure_packages() {
+    local missing=()
+    for package in "$@"; do
+        dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" \
+            || missing+=("$package")
+    done
+    ((${#missing[@]})) || return 0
+    local sudo=""
+    [ "$(id -u)" -eq 0 ] || sudo="sudo"
+    echo "Installing Debian packages: ${missing[*]}"
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends \
+        "${missing[@]}" >/dev/null
+}
+
+build_project() {
+    local log="$BUILD_DIR/build.log"
+    local werror=OFF
+    [ -n "${CI:-}" ] && werror=ON
+    mkdir -p "$BUILD_DIR"
+    if ! { cmake -S "$ROOT" -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE=Release -DTEMBRA_WERROR="$werror" \
+           && cmake --build "$BUILD_DIR" -j"$(nproc)"; } >"$log" 2>&1; then
+        tail -n 60 "$log"
+        echo "Build failed; the whole log is in $log" >&2
+        exit 1
+    fi
+}
+
+ensure_packages "${PACKAGES[@]}"
+build_project

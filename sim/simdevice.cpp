@@ -1,0 +1,506 @@
+#include "sim/simdevice.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace sim {
+namespace {
+using Clock = std::chrono::steady_clock;
+
+const uint8_t kStart = 0x6E;
+const uint8_t kEnd = 0x8F;
+const uint8_t kSOH = 0x01;
+const uint8_t kEOT = 0x04;
+const uint8_t kACK = 0x06;
+const uint8_t kNAK = 0x15;
+const uint8_t kCAN = 0x18;
+const size_t kPacket = 133;
+const size_t kBlock = 128;
+const size_t kUpdateFrame = 30;
+const size_t kLongQueryFrame = 9;
+const size_t kShortFrame = 5;
+const char kVersionMarker[] = "FWVER:";
+const std::chrono::nanoseconds kByteTime(86806); // 10 bits at 115200 baud
+const int kPollMs = 2;
+const auto kReadGrace = std::chrono::milliseconds(30);
+const auto kReadWaitLimit = std::chrono::seconds(20);
+
+void sleepUntil(Clock::time_point t) {
+    std::this_thread::sleep_until(t);
+}
+} // namespace
+
+uint16_t SimDevice::crc16(const uint8_t* data, size_t size) {
+    // Bitwise CRC-16/XMODEM: polynomial 0x1021, initial value 0, MSB first.
+    uint16_t crc = 0;
+    for (size_t i = 0; i < size; ++i) {
+        crc ^= static_cast<uint16_t>(data[i] << 8);
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc & 0x8000) ? static_cast<uint16_t>((crc << 1) ^ 0x1021)
+                                 : static_cast<uint16_t>(crc << 1);
+    }
+    return crc;
+}
+
+SimDevice::SimDevice(DeviceConfig config) : cfg(std::move(config)), currentMode(cfg.startMode) {
+    std::memcpy(version, cfg.version, sizeof(version));
+    rxFree = Clock::now();
+    worker = std::thread([this] { run(); });
+}
+
+SimDevice::~SimDevice() {
+    stopping = true;
+    worker.join();
+    std::lock_guard<std::mutex> lock(mutex);
+    closePty();
+}
+
+void SimDevice::plug() {
+    std::lock_guard<std::mutex> lock(mutex);
+    if (masterFd < 0)
+        openPty();
+}
+
+void SimDevice::unplug() {
+    std::lock_guard<std::mutex> lock(mutex);
+    closePty();
+}
+
+bool SimDevice::present() const {
+    std::lock_guard<std::mutex> lock(mutex);
+    return isPresent;
+}
+
+std::string SimDevice::portPath() const {
+    std::lock_guard<std::mutex> lock(mutex);
+    return slavePath;
+}
+
+std::string SimDevice::description() const {
+    std::lock_guard<std::mutex> lock(mutex);
+    return cfg.description;
+}
+
+Mode SimDevice::mode() const {
+    std::lock_guard<std::mutex> lock(mutex);
+    return currentMode;
+}
+
+int SimDevice::appearances() const {
+    std::lock_guard<std::mutex> lock(mutex);
+    return appearanceCount;
+}
+
+Bytes SimDevice::received() const {
+    std::lock_guard<std::mutex> lock(mutex);
+    return receivedBytes;
+}
+
+void SimDevice::clearReceived() {
+    std::lock_guard<std::mutex> lock(mutex);
+    receivedBytes.clear();
+}
+
+std::vector<Event> SimDevice::events() const {
+    std::lock_guard<std::mutex> lock(mutex);
+    return eventLog;
+}
+
+Bytes SimDevice::receivedImage() const {
+    std::lock_guard<std::mutex> lock(mutex);
+    return lastImage.empty() ? image : lastImage;
+}
+
+std::vector<uint8_t> SimDevice::versionBytes() const {
+    std::lock_guard<std::mutex> lock(mutex);
+    return std::vector<uint8_t>(version, version + 4);
+}
+
+void SimDevice::configure(const DeviceConfig& config) {
+    std::lock_guard<std::mutex> lock(mutex);
+    cfg = config;
+}
+
+DeviceConfig SimDevice::config() const {
+    std::lock_guard<std::mutex> lock(mutex);
+    return cfg;
+}
+
+// Called with the mutex held.
+void SimDevice::openPty() {
+    int master = -1;
+    int slave = -1;
+    char name[256] = {0};
+    if (openpty(&master, &slave, name, nullptr, nullptr) != 0) {
+        std::perror("openpty");
+        return;
+    }
+    termios tio{};
+    tcgetattr(slave, &tio);
+    cfmakeraw(&tio);
+    tcsetattr(slave, TCSANOW, &tio);
+    fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
+    masterFd = master;
+    slaveFd = slave; // kept open, so the master never sees a hang-up
+    slavePath = name;
+    isPresent = true;
+    ++appearanceCount;
+}
+
+// Called with the mutex held.
+void SimDevice::closePty() {
+    isPresent = false;
+    if (masterFd >= 0)
+        ::close(masterFd);
+    if (slaveFd >= 0)
+        ::close(slaveFd);
+    masterFd = -1;
+    slaveFd = -1;
+}
+
+void SimDevice::record(const std::string& what) {
+    eventLog.push_back({Clock::now(), what});
+}
+
+// Waits for the line time of bytes received, after any earlier reception.
+void SimDevice::lineWait(size_t bytes) {
+    const auto start = std::max(Clock::now(), rxFree);
+    rxFree = start + kByteTime * static_cast<long>(bytes);
+    sleepUntil(rxFree);
+}
+
+void SimDevice::run() {
+    Bytes input;
+    uint8_t chunk[4096];
+    while (!stopping) {
+        int fd;
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            fd = masterFd;
+        }
+        if (fd < 0) {
+            input.clear();
+            std::this_thread::sleep_for(std::chrono::milliseconds(kPollMs));
+            continue;
+        }
+        pollfd pfd{fd, POLLIN, 0};
+        const int ready = ::poll(&pfd, 1, kPollMs);
+        if (ready <= 0 || !(pfd.revents & POLLIN))
+            continue;
+        std::unique_lock<std::mutex> lock(mutex);
+        if (fd != masterFd)
+            continue;
+        const ssize_t n = ::read(fd, chunk, sizeof(chunk));
+        if (n <= 0)
+            continue;
+        receivedBytes.insert(receivedBytes.end(), chunk, chunk + n);
+        if (cfg.lineTiming) {
+            lock.unlock();
+            lineWait(static_cast<size_t>(n));
+            lock.lock();
+            if (fd != masterFd)
+                continue;
+        }
+        input.insert(input.end(), chunk, chunk + n);
+        handleInput(input);
+        // After a restart the device listens on a new terminal with nothing pending.
+        if (masterFd != fd)
+            input.clear();
+    }
+}
+
+// Called with the mutex held; consumes what it understands from input.
+void SimDevice::handleInput(Bytes& input) {
+    for (;;) {
+        const bool progressed =
+            currentMode == Mode::Normal ? handleNormal(input) : handleBoot(input);
+        if (!progressed || input.empty() || masterFd < 0)
+            return;
+    }
+}
+
+// One frame of the normal firmware; returns false when more bytes are needed.
+bool SimDevice::handleNormal(Bytes& input) {
+    while (!input.empty() && input[0] != kStart)
+        input.erase(input.begin());
+    if (input.size() < 3)
+        return false;
+    if (input[1] != 0x01) {
+        input.erase(input.begin());
+        return true;
+    }
+    const uint8_t code = input[2];
+    const size_t length = code == 0x1C   ? kUpdateFrame
+                          : code == 0xA2 ? kLongQueryFrame
+                                         : kShortFrame;
+    if (input.size() < length)
+        return false;
+    if (input[length - 1] != kEnd) {
+        input.erase(input.begin());
+        return true;
+    }
+    const uint8_t param = input[3];
+    input.erase(input.begin(), input.begin() + static_cast<long>(length));
+    char tag[32];
+    std::snprintf(tag, sizeof(tag), "frame:%02X%02X", code, param);
+    record(tag);
+
+    switch (code) {
+    case 0x02:
+        reply(Bytes{kStart, 0x01, 0x02, cfg.initStatus, 0x00, kEnd});
+        break;
+    case 0x03:
+        if (param == 0x03) {
+            Bytes r{kStart, 0x01, 0x03};
+            const size_t digits = cfg.versionForm == VersionForm::Six     ? 2
+                                  : cfg.versionForm == VersionForm::Seven ? 3
+                                                                          : 4;
+            r.insert(r.end(), version, version + digits);
+            r.push_back(kEnd);
+            reply(r);
+        } else if (param == 0x02) {
+            Bytes r{kStart, 0x01, 0x03};
+            r.insert(r.end(), cfg.model.begin(), cfg.model.end());
+            r.push_back(kEnd);
+            reply(r);
+        }
+        break;
+    case 0x04: {
+        Bytes r{kStart, 0x01, 0x04};
+        r.insert(r.end(), cfg.watchId.begin(), cfg.watchId.end());
+        r.push_back(kEnd);
+        reply(r);
+        break;
+    }
+    case 0x0F:
+        reply(Bytes{kStart, 0x01, 0x0F, 0x01, kEnd});
+        break;
+    case 0x11:
+        if (!cfg.resetReply.empty())
+            reply(cfg.resetReply);
+        break;
+    case 0x1C:
+        reply(Bytes{kStart, 0x01, 0x1C, 0x01, kEnd});
+        restart(Mode::BootLoader, cfg.bootRestartGoneMs, true, false);
+        break;
+    default:
+        break;
+    }
+    return true;
+}
+
+// One command or packet of the boot loader; returns false when more bytes are needed.
+bool SimDevice::handleBoot(Bytes& input) {
+    const uint8_t first = input[0];
+    if (first == kSOH) {
+        if (input.size() < kPacket)
+            return false;
+        Bytes packet(input.begin(), input.begin() + kPacket);
+        input.erase(input.begin(), input.begin() + kPacket);
+        ++packetsThisTransfer;
+        record("packet");
+        if (cancelled)
+            return true;
+        const uint8_t seq = packet[1];
+        const uint8_t complement = packet[2];
+        const uint16_t crc = static_cast<uint16_t>((packet[131] << 8) | packet[132]);
+        const bool good = seq == expectedSeq && complement == static_cast<uint8_t>(255 - seq) &&
+                          crc == crc16(packet.data() + 3, kBlock);
+        if (cfg.cancelAtPacket == packetsThisTransfer) {
+            cancelled = true;
+            reply(Bytes{kCAN});
+            return true;
+        }
+        if (!nakDone && cfg.nakOnceAtPacket == packetsThisTransfer) {
+            nakDone = true;
+            reply(Bytes{kNAK});
+            return true;
+        }
+        if (!readyCDone && cfg.readyCOnceAtPacket == packetsThisTransfer) {
+            readyCDone = true;
+            reply(Bytes{'C'});
+            return true;
+        }
+        if (!good) {
+            record("bad-packet");
+            reply(Bytes{kNAK});
+            return true;
+        }
+        image.insert(image.end(), packet.begin() + 3, packet.begin() + 3 + kBlock);
+        expectedSeq = expectedSeq == 255 ? 1 : expectedSeq + 1;
+        reply(Bytes{kACK});
+        return true;
+    }
+    if (first == kStart) {
+        // Framed commands reach the boot loader too: the init-status query and
+        // the update start.
+        if (input.size() < 3)
+            return false;
+        if (input[1] != 0x01) {
+            input.erase(input.begin());
+            return true;
+        }
+        const uint8_t code = input[2];
+        const size_t length = code == 0x1C ? kUpdateFrame : kShortFrame;
+        if (input.size() < length)
+            return false;
+        input.erase(input.begin(), input.begin() + static_cast<long>(length));
+        char tag[32];
+        std::snprintf(tag, sizeof(tag), "boot-frame:%02X", code);
+        record(tag);
+        if (code == 0x02)
+            reply(std::string("\r\nBOOT\r\n"));
+        if (code == 0x1C) {
+            reply(Bytes{kStart, 0x01, 0x1C, 0x01, kEnd});
+            restart(Mode::BootLoader, cfg.bootRestartGoneMs, true, false);
+        }
+        return true;
+    }
+    input.erase(input.begin());
+    switch (first) {
+    case 'c':
+        record("c");
+        reply(cfg.model + "\r\n");
+        break;
+    case 'u':
+        record("u");
+        image.clear();
+        lastImage.clear();
+        expectedSeq = 1;
+        packetsThisTransfer = 0;
+        cancelled = false;
+        reply(Bytes{'C'});
+        break;
+    case kEOT:
+        record("eot");
+        lastImage = image;
+        reply(Bytes{kACK});
+        record("ack-eot");
+        break;
+    case 'v': {
+        record("v");
+        ++crcRequests;
+        uint32_t sum = imageChecksum();
+        if (crcRequests <= cfg.wrongCrcReplies)
+            sum += 1;
+        reply("CRC:" + std::to_string(sum));
+        break;
+    }
+    case 'r':
+        record("r");
+        reply(std::string(cfg.restartReplyWithoutMarker ? "Rebooting\r\n" : "Restart OK\r\n"));
+        if (cfg.restartAfterReply && !cfg.restartReplyWithoutMarker) {
+            takeVersionFromImage();
+            crcRequests = 0;
+            restart(Mode::Normal, cfg.firmwareRestartGoneMs, true, true);
+        }
+        break;
+    default:
+        break;
+    }
+    return true;
+}
+
+uint32_t SimDevice::imageChecksum() const {
+    const Bytes& img = lastImage.empty() ? image : lastImage;
+    uint32_t sum = 0;
+    for (size_t off = 0; off + kBlock <= img.size(); off += kBlock)
+        sum += crc16(img.data() + off, kBlock);
+    return sum;
+}
+
+void SimDevice::takeVersionFromImage() {
+    const Bytes& img = lastImage.empty() ? image : lastImage;
+    const size_t markerLength = sizeof(kVersionMarker) - 1;
+    for (size_t i = 0; i + markerLength + 3 <= img.size(); ++i) {
+        if (std::memcmp(img.data() + i, kVersionMarker, markerLength) == 0) {
+            version[0] = img[i + markerLength];
+            version[1] = img[i + markerLength + 1];
+            version[2] = img[i + markerLength + 2];
+            version[3] = 0;
+            return;
+        }
+    }
+}
+
+// Called with the mutex held.
+void SimDevice::reply(const Bytes& bytes) {
+    if (masterFd < 0 || bytes.empty())
+        return;
+    const size_t step = cfg.chunkSize == 0 ? bytes.size() : cfg.chunkSize;
+    for (size_t off = 0; off < bytes.size(); off += step) {
+        const size_t count = std::min(step, bytes.size() - off);
+        if (off > 0 && cfg.chunkDelayMs > 0) {
+            mutex.unlock();
+            std::this_thread::sleep_for(std::chrono::milliseconds(cfg.chunkDelayMs));
+            mutex.lock();
+            if (masterFd < 0)
+                return;
+        }
+        if (cfg.lineTiming) {
+            mutex.unlock();
+            std::this_thread::sleep_for(kByteTime * static_cast<long>(count));
+            mutex.lock();
+            if (masterFd < 0)
+                return;
+        }
+        size_t written = 0;
+        while (written < count) {
+            const ssize_t n = ::write(masterFd, bytes.data() + off + written, count - written);
+            if (n > 0) {
+                written += static_cast<size_t>(n);
+                continue;
+            }
+            if (n < 0 && errno != EAGAIN && errno != EINTR)
+                return;
+            pollfd pfd{masterFd, POLLOUT, 0};
+            ::poll(&pfd, 1, 10);
+        }
+    }
+}
+
+void SimDevice::reply(const std::string& text) {
+    reply(Bytes(text.begin(), text.end()));
+}
+
+// Called with the mutex held. Waits until the tool has read everything sent
+// (the slave's input queue is empty), leaves the port list, stays away for
+// goneMs and comes back on a new pseudo-terminal in the next mode.
+void SimDevice::restart(Mode next, int goneMs, bool waitUntilRead, bool vanishAtOnce) {
+    if (vanishAtOnce)
+        isPresent = false;
+    const auto limit = Clock::now() + kReadWaitLimit;
+    while (waitUntilRead && slaveFd >= 0 && Clock::now() < limit && !stopping) {
+        int pending = 0;
+        if (ioctl(slaveFd, TIOCINQ, &pending) != 0 || pending == 0)
+            break;
+        mutex.unlock();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        mutex.lock();
+    }
+    mutex.unlock();
+    std::this_thread::sleep_for(kReadGrace);
+    mutex.lock();
+    closePty();
+    record(next == Mode::BootLoader ? "restart-boot" : "restart-firmware");
+    mutex.unlock();
+    const auto back = Clock::now() + std::chrono::milliseconds(goneMs);
+    while (Clock::now() < back && !stopping)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    mutex.lock();
+    if (stopping)
+        return;
+    currentMode = next;
+    nakDone = false;
+    readyCDone = false;
+    openPty();
+}
+
+} // namespace sim

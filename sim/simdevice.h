@@ -1,0 +1,160 @@
+#pragma once
+
+// A simulated wrist device on a pseudo-terminal. The tool opens the slave end
+// with its real serial port code; this class plays the device on the master
+// end, in a thread of its own, so a blocked tool never blocks the device.
+//
+// Normal firmware. Commands are frames 6E 01 <code> <param...> 8F; the tool
+// may send one stray byte after a frame, which is skipped. Replies:
+//   init status   6E 01 02 03 01 8F        -> 6E 01 02 <status> 00 8F        (6 bytes)
+//   version       6E 01 03 03 8F           -> 6E 01 03 <maj> <min> 8F        (6-byte form)
+//                                             6E 01 03 <a> <b> <c> 8F        (7-byte form)
+//                                             6E 01 03 <a> <b> <c> <d> 8F    (8-byte form)
+//   device info   6E 01 03 02 8F           -> 6E 01 03 <model text> 8F       (18 bytes)
+//   device number 6E 01 04 01 8F           -> 6E 01 04 <"F" + 19 chars> 8F  (24 bytes)
+//   end of query  6E 01 0F 01 8F           -> 6E 01 0F 01 8F
+//   reset         6E 01 11 01 8F           -> the configured reset reply (none by default)
+//   update start  6E 01 1C ... 8F (30 B)   -> 6E 01 1C 01 8F, then a restart into the
+//                                             boot loader: gone from the port list, back
+//                                             under a new pseudo-terminal
+//
+// Boot loader. One-byte commands and XModem-CRC packets:
+//   init status frame -> "\r\nBOOT\r\n" (begins with 0D 0A)
+//   "c"  -> the model text followed by "\r\n" (16 bytes, one write)
+//   "u"  -> "C"; the transfer starts over from packet 1
+//   packet (133 bytes: 01, seq, 255-seq, 128 data, CRC hi, CRC lo), checked strictly
+//        -> ACK (06), or NAK (15) for a bad or unexpected one
+//   EOT  -> ACK
+//   "v"  -> "CRC:<n>", n the sum of the CRC-16 of the received blocks
+//   "r"  -> "Restart OK\r\n", then a restart into the normal firmware, whose version is
+//           the one carried by the received image ("FWVER:" followed by three bytes)
+//   the update start frame -> 6E 01 1C 01 8F and a restart into the boot loader again
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace sim {
+
+using Bytes = std::vector<uint8_t>;
+
+enum class VersionForm { Six, Seven, Eight };
+enum class Mode { Normal, BootLoader };
+
+struct DeviceConfig {
+    uint8_t initStatus = 1;
+    VersionForm versionForm = VersionForm::Seven;
+    uint8_t version[4] = {1, 2, 7, 0};
+    std::string model = "131152M2300101";
+    std::string watchId = "F1311520230010042357";
+    std::string description = "USB CDC Serial (velmorix)";
+    Bytes resetReply; // reply to the reset command; none by default
+    Mode startMode = Mode::Normal;
+
+    // Replies go out in chunks of this many bytes (0: whole) with a pause between.
+    size_t chunkSize = 0;
+    int chunkDelayMs = 0;
+
+    // Time the device is absent while it restarts.
+    int bootRestartGoneMs = 1000;     // into the boot loader
+    int firmwareRestartGoneMs = 1500; // into the normal firmware
+
+    // Faults of the boot loader.
+    int nakOnceAtPacket = 0;    // NAK the k-th packet once (1-based, counted per transfer)
+    int cancelAtPacket = 0;     // answer CAN to the k-th packet and then nothing
+    int readyCOnceAtPacket = 0; // answer "C" instead of ACK to the k-th packet, once
+    int wrongCrcReplies = 0;    // the first m "v" requests report a wrong checksum
+    bool restartReplyWithoutMarker = false; // "r" answered without "Restart"/"Value"
+    bool restartAfterReply = true;          // restart at all after "r"
+
+    // Line timing of 115200 baud 8N1: every byte takes 10/115200 s each way.
+    bool lineTiming = false;
+};
+
+// One event as the device saw it, for tests and the benchmark.
+struct Event {
+    std::chrono::steady_clock::time_point when;
+    std::string what; // "u", "packet", "eot", "ack-eot", "v", "r", "frame:XX", "c", ...
+};
+
+class SimDevice {
+public:
+    explicit SimDevice(DeviceConfig config = DeviceConfig());
+    ~SimDevice();
+    SimDevice(const SimDevice&) = delete;
+    SimDevice& operator=(const SimDevice&) = delete;
+
+    // Plug the device in (a new pseudo-terminal) or pull it out.
+    void plug();
+    void unplug();
+
+    bool present() const;
+    std::string portPath() const;
+    std::string description() const;
+    Mode mode() const;
+    // Number of times the device appeared on a port (plug-ins and restarts).
+    int appearances() const;
+
+    // Every byte received, in order, since creation or clearReceived().
+    Bytes received() const;
+    void clearReceived();
+    std::vector<Event> events() const;
+    // The image of the last transfer, as received (with its 0x1A padding).
+    Bytes receivedImage() const;
+    // Current version bytes of the normal firmware.
+    std::vector<uint8_t> versionBytes() const;
+
+    // Changes the configuration while running.
+    void configure(const DeviceConfig& config);
+    DeviceConfig config() const;
+
+    static uint16_t crc16(const uint8_t* data, size_t size);
+
+private:
+    void run();
+    void openPty();
+    void closePty();
+    void handleInput(Bytes& input);
+    bool handleNormal(Bytes& input);
+    bool handleBoot(Bytes& input);
+    void reply(const Bytes& bytes);
+    void reply(const std::string& text);
+    void restart(Mode next, int goneMs, bool waitUntilRead, bool vanishAtOnce);
+    void record(const std::string& what);
+    void lineWait(size_t bytes);
+    uint32_t imageChecksum() const;
+    void takeVersionFromImage();
+
+    mutable std::mutex mutex;
+    DeviceConfig cfg;
+    Mode currentMode;
+    int masterFd = -1;
+    int slaveFd = -1;
+    std::string slavePath;
+    bool isPresent = false;
+    int appearanceCount = 0;
+    Bytes receivedBytes;
+    std::vector<Event> eventLog;
+    Bytes image;
+    Bytes lastImage;
+    uint8_t version[4];
+
+    // Transfer state of the boot loader.
+    int expectedSeq = 1;
+    int packetsThisTransfer = 0;
+    bool nakDone = false;
+    bool readyCDone = false;
+    bool cancelled = false;
+    int crcRequests = 0;
+
+    std::chrono::steady_clock::time_point rxFree;
+
+    std::atomic<bool> stopping{false};
+    std::thread worker;
+};
+
+} // namespace sim

@@ -1,0 +1,228 @@
+#include "sim/updateservice.h"
+
+#include <httplib.h>
+
+#include <chrono>
+
+namespace sim {
+namespace {
+const char kCheckVersionPath[] = "/common/api/check_version";
+const char kFirmwarePath[] = "/firmware/Latest.bin";
+const size_t kBlock = 128;
+const uint8_t kPad = 0x1A;
+
+uint16_t crcXmodem(const uint8_t* data, size_t size) {
+    // Table-free CRC-16/XMODEM, independent of the tool's own code.
+    uint16_t crc = 0x0000;
+    for (size_t i = 0; i < size; ++i) {
+        uint8_t x = static_cast<uint8_t>((crc >> 8) ^ data[i]);
+        x ^= x >> 4;
+        crc = static_cast<uint16_t>((crc << 8) ^ (x << 12) ^ (x << 5) ^ x);
+    }
+    return crc;
+}
+
+std::string jsonEscape(const std::string& s) {
+    std::string out;
+    for (char c : s) {
+        if (c == '"' || c == '\\')
+            out += '\\';
+        out += c;
+    }
+    return out;
+}
+} // namespace
+
+const char* UpdateService::AccessToken = "5f0c3a9e71d24b68a0e9c7b13d5f2e84";
+
+std::string RecordedRequest::header(const std::string& name) const {
+    for (const auto& h : headers)
+        if (h.first == name)
+            return h.second;
+    return std::string();
+}
+
+uint32_t UpdateService::fileChecksum(const std::vector<uint8_t>& image) {
+    uint32_t sum = 0;
+    for (size_t off = 0; off < image.size(); off += kBlock) {
+        uint8_t block[kBlock];
+        const size_t n = std::min(kBlock, image.size() - off);
+        std::copy(image.begin() + static_cast<long>(off),
+                  image.begin() + static_cast<long>(off + n), block);
+        std::fill(block + n, block + kBlock, kPad);
+        sum += crcXmodem(block, kBlock);
+    }
+    return sum;
+}
+
+UpdateService::UpdateService() : server(new httplib::Server) {
+    server->Post(kCheckVersionPath, [this](const httplib::Request& req, httplib::Response& res) {
+        RecordedRequest rec{req.method, req.path, {}, req.body};
+        for (const auto& h : req.headers)
+            rec.headers.emplace_back(h.first, h.second);
+        ServiceFault f;
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            log.push_back(rec);
+            f = fault;
+        }
+        if (req.get_header_value("access_token") != AccessToken) {
+            res.set_content("{\"result\": 401, \"message\": \"invalid token\", \"data\": null}",
+                            "application/json");
+            return;
+        }
+        switch (f) {
+        case ServiceFault::Http500:
+            res.status = 500;
+            res.set_content("{\"result\": 500, \"message\": \"server error\"}", "application/json");
+            return;
+        case ServiceFault::HtmlPage:
+            res.set_content("<html><body><h1>502 Bad Gateway</h1></body></html>", "text/html");
+            return;
+        case ServiceFault::NotJson:
+            res.set_content("result=1; message=ok", "text/plain");
+            return;
+        default:
+            break;
+        }
+        res.set_content(checkVersionAnswer(), "application/json;charset=UTF-8");
+    });
+
+    server->Get(kFirmwarePath, [this](const httplib::Request& req, httplib::Response& res) {
+        std::vector<uint8_t> image;
+        ServiceFault f;
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            RecordedRequest rec{req.method, req.path, {}, req.body};
+            for (const auto& h : req.headers)
+                rec.headers.emplace_back(h.first, h.second);
+            log.push_back(rec);
+            image = firmware;
+            f = fault;
+        }
+        auto data = std::make_shared<std::vector<uint8_t>>(std::move(image));
+        if (f == ServiceFault::CutDownload) {
+            // Announce the whole length, send half of it, then close.
+            const size_t total = data->size();
+            res.set_content_provider(
+                total, "application/octet-stream",
+                [data, total](size_t offset, size_t, httplib::DataSink& sink) {
+                    const size_t half = total / 2;
+                    if (offset >= half)
+                        return false;
+                    sink.write(reinterpret_cast<const char*>(data->data()) + offset, half - offset);
+                    return true;
+                });
+            return;
+        }
+        if (f == ServiceFault::SlowBody) {
+            res.set_content_provider(
+                data->size(), "application/octet-stream",
+                [data](size_t offset, size_t, httplib::DataSink& sink) {
+                    const size_t n = std::min<size_t>(1024, data->size() - offset);
+                    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+                    sink.write(reinterpret_cast<const char*>(data->data()) + offset, n);
+                    return true;
+                });
+            return;
+        }
+        res.set_content(std::string(data->begin(), data->end()), "application/octet-stream");
+    });
+}
+
+UpdateService::~UpdateService() {
+    stop();
+}
+
+int UpdateService::start(int port) {
+    if (port == 0)
+        boundPort = server->bind_to_any_port("127.0.0.1");
+    else
+        boundPort = server->bind_to_port("127.0.0.1", port) ? port : -1;
+    if (boundPort < 0)
+        return -1;
+    thread = std::thread([this] { server->listen_after_bind(); });
+    while (!server->is_running())
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    return boundPort;
+}
+
+void UpdateService::stop() {
+    if (thread.joinable()) {
+        server->stop();
+        thread.join();
+    }
+}
+
+std::string UpdateService::baseUrl() const {
+    return "http://127.0.0.1:" + std::to_string(boundPort) + "/";
+}
+
+void UpdateService::setImage(const std::vector<uint8_t>& image, const std::string& version) {
+    std::lock_guard<std::mutex> lock(mutex);
+    firmware = image;
+    firmwareVersion = version;
+}
+
+void UpdateService::setFault(ServiceFault f) {
+    std::lock_guard<std::mutex> lock(mutex);
+    fault = f;
+}
+
+void UpdateService::setIsNeedUpdate(const std::string& jsonValue) {
+    std::lock_guard<std::mutex> lock(mutex);
+    isNeedUpdate = jsonValue;
+}
+
+std::vector<RecordedRequest> UpdateService::requests() const {
+    std::lock_guard<std::mutex> lock(mutex);
+    return log;
+}
+
+void UpdateService::clearRequests() {
+    std::lock_guard<std::mutex> lock(mutex);
+    log.clear();
+}
+
+std::string UpdateService::checkVersionAnswer() {
+    std::lock_guard<std::mutex> lock(mutex);
+    std::string need = isNeedUpdate;
+    switch (fault) {
+    case ServiceFault::NoUpdate:
+        need = "false";
+        break;
+    case ServiceFault::UpperTrue:
+        need = "\"TRUE\"";
+        break;
+    case ServiceFault::NumericOne:
+        need = "\"1\"";
+        break;
+    default:
+        break;
+    }
+    uint32_t crc = fileChecksum(firmware);
+    if (fault == ServiceFault::WrongCrc)
+        crc += 1;
+    const std::string url = fault == ServiceFault::FileScheme
+                                ? std::string("file:///etc/hostname")
+                                : baseUrl() + std::string(kFirmwarePath + 1);
+    return "{\"result\": 1, \"message\": \"ok\", \"data\": {"
+           "\"devicename\": \"Tembra\", "
+           "\"version\": \"" +
+           jsonEscape(firmwareVersion) +
+           "\", "
+           "\"updateurl\": \"" +
+           jsonEscape(url) +
+           "\", "
+           "\"updatetype\": 1, "
+           "\"updatemessage\": \"New firmware " +
+           jsonEscape(firmwareVersion) +
+           "\", "
+           "\"isneedupdate\": " +
+           need +
+           ", "
+           "\"fileCRCSize\": " +
+           std::to_string(crc) + "}}";
+}
+
+} // namespace sim

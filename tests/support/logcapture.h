@@ -1,0 +1,64 @@
+#pragma once
+
+#include <QMutex>
+#include <QMutexLocker>
+#include <QString>
+#include <QStringList>
+#include <QtGlobal>
+
+// Records every debug log line of the process while it exists (thread-safe).
+class LogCapture {
+public:
+    LogCapture() {
+        instance() = this;
+        previous = qInstallMessageHandler(&LogCapture::handler);
+    }
+    ~LogCapture() {
+        qInstallMessageHandler(previous);
+        instance() = nullptr;
+    }
+
+    QStringList lines() const {
+        QMutexLocker lock(&mutex);
+        return recorded;
+    }
+    int count(const QString& text) const {
+        QMutexLocker lock(&mutex);
+        int n = 0;
+        for (const QString& line : recorded)
+            n += line == text ? 1 : 0;
+        return n;
+    }
+    bool contains(const QString& fragment) const {
+        QMutexLocker lock(&mutex);
+        for (const QString& line : recorded)
+            if (line.contains(fragment))
+                return true;
+        return false;
+    }
+    void clear() {
+        QMutexLocker lock(&mutex);
+        recorded.clear();
+    }
+
+private:
+    static LogCapture*& instance() {
+        static LogCapture* current = nullptr;
+        return current;
+    }
+    static void handler(QtMsgType type, const QMessageLogContext& context, const QString& msg) {
+        LogCapture* self = instance();
+        if (!self)
+            return;
+        {
+            QMutexLocker lock(&self->mutex);
+            self->recorded.append(msg);
+        }
+        if (self->previous && (type != QtDebugMsg || qEnvironmentVariableIsSet("TEMBRA_TEST_LOG")))
+            self->previous(type, context, msg);
+    }
+
+    mutable QMutex mutex;
+    QStringList recorded;
+    QtMessageHandler previous = nullptr;
+};

@@ -1,0 +1,159 @@
+#include "app/mainwindow.h"
+#include "pages/initpage.h"
+#include "pages/nodevice.h"
+
+#include <QFile>
+#include <QImage>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QMovie>
+#include <QPointer>
+#include <QtTest>
+
+namespace {
+void press(QWidget* target, QPoint global) {
+    QMouseEvent event(QEvent::MouseButtonPress, target->mapFromGlobal(global), global,
+                      Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(target, &event);
+}
+void moveTo(QWidget* target, QPoint global, Qt::MouseButton held = Qt::LeftButton) {
+    QMouseEvent event(QEvent::MouseMove, target->mapFromGlobal(global), global, Qt::NoButton, held,
+                      Qt::NoModifier);
+    QCoreApplication::sendEvent(target, &event);
+}
+QLabel* statusOf(QWidget* page) {
+    return page->findChild<QLabel*>("statusMsg");
+}
+} // namespace
+
+class TestMainWindow : public QObject {
+    Q_OBJECT
+private slots:
+    void init() {
+        Globals::NoDeviceMessage = Globals::PlugInMessage;
+        window = new MainWindow();
+        window->StopPortThreads();
+    }
+    void cleanup() {
+        delete window;
+        window = nullptr;
+    }
+
+    void windowShell() {
+        QCOMPARE(window->windowTitle(), QStringLiteral("Tembra Update Tool V1.3"));
+        QCOMPARE(window->size(), QSize(539, 203));
+        QCOMPARE(window->objectName(), QStringLiteral("MainWindow"));
+        QCOMPARE(window->styleSheet(), QStringLiteral("border:none;\nbackground:none;"));
+        const Qt::WindowFlags expected = Qt::Window | Qt::WindowMinimizeButtonHint |
+                                         Qt::CustomizeWindowHint | Qt::WindowCloseButtonHint;
+        QCOMPARE(window->windowFlags() & expected, expected);
+        QVERIFY(!window->windowIcon().isNull());
+        QCOMPARE(Globals::MainWin, window);
+        QCOMPARE(Globals::PortName.get(), QStringLiteral("NoDevice"));
+        QCOMPARE(Globals::AppPath, QCoreApplication::applicationDirPath());
+    }
+
+    void firstPageAsksForTheDevice() {
+        auto* page = qobject_cast<NoDevice*>(window->centralWidget());
+        QVERIFY(page);
+        QCOMPARE(page->objectName(), QStringLiteral("BaseUI"));
+        QCOMPARE(page->pageName, QStringLiteral("NoDevice"));
+        QCOMPARE(page->geometry(), QRect(0, 0, 539, 203));
+        QLabel* label = statusOf(page);
+        QVERIFY(label);
+        QCOMPARE(Globals::StatusLabel.data(), label);
+        QCOMPARE(label->text(), QStringLiteral("Please plug in your device"));
+        QCOMPARE(label->alignment(), Qt::AlignCenter);
+        QCOMPARE(label->geometry(), QRect(20, 70, 511, 41));
+        label->ensurePolished();
+        QCOMPARE(label->font().pointSize(), 16);
+        QCOMPARE(label->font().family(), QStringLiteral("Arial"));
+    }
+
+    void noDevicePageShowsProcessingDuringUpdate() {
+        Globals::NoDeviceMessage = Globals::ProcessingMessage;
+        NoDevice page;
+        QCOMPARE(statusOf(&page)->text(), QStringLiteral("Processing"));
+        Globals::NoDeviceMessage = Globals::PlugInMessage;
+    }
+
+    void resourcesAreRealImages() {
+        QIcon icon(":/logo/Logo/Logo.ico");
+        QVERIFY(!icon.availableSizes().isEmpty());
+        QImage button(":/Logo/btnupdatefirmware2121.png");
+        QCOMPARE(button.size(), QSize(211, 45));
+        QMovie movie(":/btn/Btn/loading.gif");
+        QVERIFY(movie.isValid());
+        QVERIFY(movie.frameCount() > 1);
+    }
+
+    void addControlRefusesPagesWithoutPort_data() {
+        QTest::addColumn<QString>("portName");
+        QTest::newRow("sentinel") << "NoDevice";
+        QTest::newRow("empty") << "";
+    }
+    void addControlRefusesPagesWithoutPort() {
+        QFETCH(QString, portName);
+        Globals::PortName = portName;
+        QPointer<QWidget> before = window->centralWidget();
+        auto* requested = new InitPage();
+        QPointer<InitPage> guard(requested);
+        AddControl(requested);
+
+        QWidget* shown = window->centralWidget();
+        QVERIFY(qobject_cast<NoDevice*>(shown));
+        QVERIFY(shown != before.data());
+        QTRY_VERIFY(before.isNull());
+        QVERIFY(!guard.isNull());
+        QVERIFY(!guard->isVisible());
+        QVERIFY(!guard->parent());
+        delete requested;
+    }
+
+    void addControlShowsPageWithPort() {
+        Globals::PortName = QStringLiteral("ttyACM0");
+        QPointer<QWidget> before = window->centralWidget();
+        auto* page = new InitPage();
+        AddControl(page);
+        QCOMPARE(window->centralWidget(), page);
+        QCOMPARE(page->parent(), window);
+        QTRY_VERIFY(before.isNull());
+    }
+
+    void dragMovesWindowByTheCursor() {
+        window->move(40, 60);
+        QCOMPARE(window->pos(), QPoint(40, 60));
+        press(window, QPoint(100, 100));
+        moveTo(window, QPoint(150, 130));
+        QCOMPARE(window->pos(), QPoint(90, 90));
+    }
+
+    void pagesForwardDragging_data() {
+        QTest::addColumn<int>("buttonValue");
+        QTest::newRow("left button") << int(Qt::LeftButton);
+        QTest::newRow("right button") << int(Qt::RightButton);
+    }
+    void pagesForwardDragging() {
+        QFETCH(int, buttonValue);
+        const auto button = static_cast<Qt::MouseButton>(buttonValue);
+        Globals::PortName = QStringLiteral("ttyACM0");
+        auto* page = new InitPage();
+        AddControl(page);
+        window->move(40, 60);
+        press(page, QPoint(100, 100));
+        moveTo(page, QPoint(150, 130), button);
+        QCOMPARE(window->pos(), QPoint(90, 90));
+        // A label on the page passes the event on to the page.
+        auto* label = page->findChild<QLabel*>("label");
+        QVERIFY(label);
+        press(label, QPoint(200, 200));
+        moveTo(label, QPoint(190, 210), button);
+        QCOMPARE(window->pos(), QPoint(80, 100));
+    }
+
+private:
+    MainWindow* window = nullptr;
+};
+
+QTEST_MAIN(TestMainWindow)
+#include "test_mainwindow.moc"

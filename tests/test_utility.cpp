@@ -1,0 +1,66 @@
+#include "util/utility.h"
+
+#include <QtTest>
+
+class TestUtility : public QObject {
+    Q_OBJECT
+private slots:
+    void strToInt_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("value");
+        QTest::newRow("plain") << "1234" << 1234;
+        QTest::newRow("negative") << "-42" << -42;
+        QTest::newRow("plus sign") << "+7" << 7;
+        QTest::newRow("surrounding spaces") << " 51234 " << 51234;
+        QTest::newRow("empty") << "" << 0;
+        QTest::newRow("letters") << "12ab" << 0;
+        QTest::newRow("decimal point") << "12.5" << 0;
+        QTest::newRow("beyond int") << "4294967296" << 0;
+    }
+    void strToInt() {
+        QFETCH(QString, text);
+        QFETCH(int, value);
+        QCOMPARE(Utility::StrToInt(text), value);
+    }
+
+    void numberToText_data() {
+        QTest::addColumn<qint64>("value");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("minus five") << qint64(-5) << "-5";
+        QTest::newRow("zero") << qint64(0) << "0";
+        QTest::newRow("int max") << qint64(2147483647) << "2147483647";
+        QTest::newRow("int min") << qint64(-2147483647 - 1) << "-2147483648";
+    }
+    void numberToText() {
+        QFETCH(qint64, value);
+        QFETCH(QString, text);
+        QCOMPARE(Utility::IntToStr(static_cast<int>(value)), text);
+        QCOMPARE(Utility::Int64ToStr(value), text);
+    }
+
+    void int64ToTextBeyond32Bits() {
+        QCOMPARE(Utility::Int64ToStr(Q_INT64_C(5000000000)), QStringLiteral("5000000000"));
+        QCOMPARE(Utility::Int64ToStr(Q_INT64_C(-9223372036854775807) - 1),
+                 QStringLiteral("-9223372036854775808"));
+    }
+
+    void md5Hex_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("digest");
+        QTest::newRow("empty gives empty") << ""
+                                           << "";
+        QTest::newRow("null gives empty") << QString() << "";
+        QTest::newRow("abc") << "abc"
+                             << "900150983cd24fb0d6963f7d28e17f72";
+        QTest::newRow("utf-8 bytes")
+            << QString::fromUtf8("密码") << "a8105204604a0b11e916f3879aae3b0b";
+    }
+    void md5Hex() {
+        QFETCH(QString, text);
+        QFETCH(QString, digest);
+        QCOMPARE(Utility::Md5Hex(text), digest);
+    }
+};
+
+QTEST_APPLESS_MAIN(TestUtility)
+#include "test_utility.moc"

@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QString>
+#include <QtGlobal>
+
+// Small text and number conversions shared by the whole tool.
+namespace Utility {
+
+// Decimal integer with an optional sign, as QVariant converts it; anything else gives 0.
+int StrToInt(const QString& text);
+
+// Decimal text of a value, with a leading "-" when negative.
+QString IntToStr(int value);
+QString Int64ToStr(qint64 value);
+
+// MD5 of the UTF-8 bytes as 32 lower-case hex digits; an empty text gives "".
+QString Md5Hex(const QString& text);
+
+} // namespace Utility

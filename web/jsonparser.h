@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QHash>
+#include <QJsonValue>
+#include <QString>
+
+// Turns the service's JSON answers into text maps. The answer is parsed as
+// JSON data only; nothing in it is ever executed.
+class JsonParser {
+public:
+    // Text of a value, trimmed: strings as themselves, numbers in their shortest
+    // form, booleans "true"/"false", null "null", absent "".
+    static QString ToText(const QJsonValue& v);
+    // Text of member name of v, trimmed; "" when v itself is null or absent.
+    static QString PropertyText(const QJsonValue& v, const QString& name);
+    // The version-check answer as a map: "result", "message" and, when "data" is
+    // an object or array, the seven data keys.
+    static QHash<QString, QString> ParseCheckVersion(const QString& text);
+
+    // Shortest decimal form of a number, as a script engine prints it
+    // (1 -> "1", 4000000000 -> "4000000000", 1.5 -> "1.5", 1e21 -> "1e+21").
+    static QString NumberText(double value);
+};
