@@ -123,6 +123,11 @@ std::vector<uint8_t> SimDevice::versionBytes() const {
     return std::vector<uint8_t>(version, version + 4);
 }
 
+void SimDevice::send(const Bytes& bytes) {
+    std::lock_guard<std::mutex> lock(mutex);
+    reply(bytes);
+}
+
 void SimDevice::configure(const DeviceConfig& config) {
     std::lock_guard<std::mutex> lock(mutex);
     cfg = config;
@@ -230,12 +235,12 @@ void SimDevice::handleInput(Bytes& input) {
 bool SimDevice::handleNormal(Bytes& input) {
     while (!input.empty() && input[0] != kStart)
         input.erase(input.begin());
-    if (input.size() < 3)
-        return false;
-    if (input[1] != 0x01) {
-        input.erase(input.begin());
+    if (input.size() >= 2 && input[1] != 0x01) {
+        input.erase(input.begin()); // a stray start byte
         return true;
     }
+    if (input.size() < 3)
+        return false;
     const uint8_t code = input[2];
     const size_t length = code == 0x1C   ? kUpdateFrame
                           : code == 0xA2 ? kLongQueryFrame
@@ -254,10 +259,15 @@ bool SimDevice::handleNormal(Bytes& input) {
 
     switch (code) {
     case 0x02:
-        reply(Bytes{kStart, 0x01, 0x02, cfg.initStatus, 0x00, kEnd});
+        if (!cfg.initStatusOverride.empty())
+            reply(cfg.initStatusOverride);
+        else
+            reply(Bytes{kStart, 0x01, 0x02, cfg.initStatus, 0x00, kEnd});
         break;
     case 0x03:
-        if (param == 0x03) {
+        if (param == 0x03 && !cfg.versionOverride.empty()) {
+            reply(cfg.versionOverride);
+        } else if (param == 0x03) {
             Bytes r{kStart, 0x01, 0x03};
             const size_t digits = cfg.versionForm == VersionForm::Six     ? 2
                                   : cfg.versionForm == VersionForm::Seven ? 3
@@ -341,12 +351,12 @@ bool SimDevice::handleBoot(Bytes& input) {
     if (first == kStart) {
         // Framed commands reach the boot loader too: the init-status query and
         // the update start.
-        if (input.size() < 3)
-            return false;
-        if (input[1] != 0x01) {
-            input.erase(input.begin());
+        if (input.size() >= 2 && input[1] != 0x01) {
+            input.erase(input.begin()); // a stray start byte
             return true;
         }
+        if (input.size() < 3)
+            return false;
         const uint8_t code = input[2];
         const size_t length = code == 0x1C ? kUpdateFrame : kShortFrame;
         if (input.size() < length)

@@ -52,7 +52,9 @@ struct DeviceConfig {
     std::string model = "131152M2300101";
     std::string watchId = "F1311520230010042357";
     std::string description = "USB CDC Serial (velmorix)";
-    Bytes resetReply; // reply to the reset command; none by default
+    Bytes resetReply;         // reply to the reset command; none by default
+    Bytes initStatusOverride; // replaces the init-status reply when not empty
+    Bytes versionOverride;    // replaces the version reply when not empty
     Mode startMode = Mode::Normal;
 
     // Replies go out in chunks of this many bytes (0: whole) with a pause between.
@@ -107,6 +109,9 @@ public:
     Bytes receivedImage() const;
     // Current version bytes of the normal firmware.
     std::vector<uint8_t> versionBytes() const;
+
+    // Writes bytes to the tool at once, as if the device had sent them.
+    void send(const Bytes& bytes);
 
     // Changes the configuration while running.
     void configure(const DeviceConfig& config);

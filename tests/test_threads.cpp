@@ -1,0 +1,216 @@
+// The port-search and port-monitor threads and the connection control of the
+// window, with port lists installed by the test.
+#include "app/mainwindow.h"
+#include "device/portlist.h"
+#include "device/threadcomport.h"
+#include "device/threadmonitordevice.h"
+#include "pages/nodevice.h"
+#include "support/logcapture.h"
+#include "support/ptyfixture.h"
+#include "support/simports.h"
+
+#include <QElapsedTimer>
+#include <QMutex>
+#include <QtTest>
+#include <memory>
+
+Q_DECLARE_METATYPE(QList<PortEntry>)
+
+namespace {
+// A port list the test changes while the threads read it.
+class FakePorts {
+public:
+    FakePorts() {
+        PortList::SetProvider([this] {
+            QMutexLocker lock(&mutex);
+            ++reads;
+            return ports;
+        });
+    }
+    ~FakePorts() { PortList::ResetProvider(); }
+    void set(const QList<PortEntry>& list) {
+        QMutexLocker lock(&mutex);
+        ports = list;
+    }
+    int readCount() {
+        QMutexLocker lock(&mutex);
+        return reads;
+    }
+
+private:
+    QMutex mutex;
+    QList<PortEntry> ports;
+    int reads = 0;
+};
+
+const PortEntry kOther{"ttyS0", "16550A serial port"};
+const PortEntry kFirst{"ttyACM0", "USB CDC Serial (velmorix)"};
+const PortEntry kSecond{"ttyACM1", "Velmorix Watch"};
+} // namespace
+
+class TestThreads : public QObject {
+    Q_OBJECT
+private slots:
+    void init() { resetToolState(); }
+
+    void matchingRule_data() {
+        QTest::addColumn<QList<PortEntry>>("ports");
+        QTest::addColumn<QString>("found");
+        QTest::newRow("none") << QList<PortEntry>{kOther} << "";
+        QTest::newRow("empty list") << QList<PortEntry>{} << "";
+        QTest::newRow("usb cdc in lower case")
+            << QList<PortEntry>{kOther, {"ttyACM3", "generic usb cdc adapter"}} << "ttyACM3";
+        QTest::newRow("maker name in capitals anywhere")
+            << QList<PortEntry>{{"COM7", "THE VELMORIX PORT"}} << "COM7";
+        QTest::newRow("two matches, first listed wins")
+            << QList<PortEntry>{kOther, kSecond, kFirst} << "ttyACM1";
+        QTest::newRow("manufacturer text alone does not count")
+            << QList<PortEntry>{{"ttyUSB0", "USB Serial"}} << "";
+    }
+    void matchingRule() {
+        QFETCH(QList<PortEntry>, ports);
+        QFETCH(QString, found);
+        QString name;
+        QCOMPARE(PortList::FindDevicePort(ports, &name), !found.isEmpty());
+        QCOMPARE(name, found);
+    }
+
+    void searchFindsFirstMatchAfterOnePause() {
+        FakePorts fake;
+        fake.set({kOther, kFirst, kSecond});
+        Globals::PortName = QStringLiteral("NoDevice");
+        ThreadComPort thread;
+        QSignalSpy finished(&thread, &QThread::finished);
+        QElapsedTimer timer;
+        timer.start();
+        thread.start();
+        QVERIFY(finished.wait(3000));
+        QVERIFY(timer.elapsed() >= 295);
+        QCOMPARE(Globals::PortName.get(), QStringLiteral("ttyACM0"));
+    }
+
+    void searchKeepsPollingUntilThePortAppears() {
+        FakePorts fake;
+        ThreadComPort thread;
+        QSignalSpy finished(&thread, &QThread::finished);
+        thread.start();
+        QTRY_VERIFY_WITH_TIMEOUT(fake.readCount() >= 3, 3000);
+        QVERIFY(thread.isRunning());
+        fake.set({kSecond});
+        QVERIFY(finished.wait(3000));
+        QCOMPARE(Globals::PortName.get(), QStringLiteral("ttyACM1"));
+    }
+
+    void monitorFollowsThePortAndReportsItsLoss() {
+        FakePorts fake;
+        fake.set({kSecond, kFirst});
+        MainWindow window;
+        QTRY_COMPARE_WITH_TIMEOUT(Globals::PortName.get(), QStringLiteral("ttyACM1"), 2500);
+        // Outside an update the loss is reported once a second.
+        QSignalSpy gone(&window, SIGNAL(ComPortDissappear()));
+        Globals::NoDeviceMessage = Globals::ProcessingMessage;
+        fake.set({kOther});
+        QVERIFY(gone.wait(2500));
+        QCOMPARE(Globals::PortName.get(), QStringLiteral("NoDevice"));
+        QCOMPARE(Globals::NoDeviceMessage.get(), Globals::PlugInMessage);
+        QTRY_VERIFY_WITH_TIMEOUT(qobject_cast<NoDevice*>(window.centralWidget()), 1000);
+        QVERIFY(gone.wait(2500));
+    }
+
+    void monitorIgnoresLossDuringAnUpdate() {
+        FakePorts fake;
+        fake.set({kFirst});
+        MainWindow window;
+        QTRY_COMPARE_WITH_TIMEOUT(Globals::PortName.get(), QStringLiteral("ttyACM0"), 2500);
+        Globals::IsUpdateMode = true;
+        QSignalSpy gone(&window, SIGNAL(ComPortDissappear()));
+        LogCapture log;
+        fake.set({});
+        QTRY_VERIFY_WITH_TIMEOUT(log.contains("端口已退出"), 2500);
+        QVERIFY(!gone.wait(1200));
+        QCOMPARE(Globals::PortName.get(), QStringLiteral("ttyACM0"));
+        Globals::IsUpdateMode = false;
+    }
+
+    void initPcWithoutPortOnlyLogs() {
+        FakePorts fake;
+        MainWindow window;
+        window.StopPortThreads();
+        QVERIFY(!window.monitor());
+        LogCapture log;
+        Globals::PortName = QStringLiteral("NoDevice");
+        window.InitPC();
+        QCOMPARE(log.count("端口不正确"), 1);
+        QVERIFY(!window.port());
+        QVERIFY(window.monitor() && window.monitor()->isRunning());
+    }
+
+    void monitorRestartsAfterAPendingStop() {
+        FakePorts fake; // no device: nothing but the test calls InitPC
+        MainWindow window;
+        ThreadMonitorDevice* monitor = window.monitor();
+        QTRY_VERIFY_WITH_TIMEOUT(monitor->isRunning(), 1000);
+        QSignalSpy finished(monitor, &QThread::finished);
+        window.StopMonitor();
+        window.InitPC(); // asks for the monitor again before the stop took effect
+        QVERIFY(finished.count() > 0 || finished.wait(3000));
+        QTRY_VERIFY_WITH_TIMEOUT(monitor->isRunning(), 2000);
+        QCOMPARE(window.monitor(), monitor);
+        // A plain stop, with nothing asking again, ends it for good.
+        window.StopMonitor();
+        QTRY_VERIFY_WITH_TIMEOUT(!monitor->isRunning(), 3000);
+        QVERIFY(!QTest::qWaitFor([&] { return monitor->isRunning(); }, 300));
+    }
+
+    void searchIsStartedOnceAndRestartedLater() {
+        PtyFixture pty;
+        const PortEntry device{pty.slavePath(), "USB CDC Serial"};
+        FakePorts fake;
+        MainWindow window;
+        ThreadComPort* search = Globals::ComPortThread;
+        QVERIFY(search && search->isRunning());
+        LogCapture log;
+        window.SearchComPort(); // already running: nothing
+        QCOMPARE(Globals::ComPortThread, search);
+        QCOMPARE(log.count("过来重新搜索了"), 0);
+
+        QSignalSpy finished(search, &QThread::finished);
+        fake.set({device});
+        QVERIFY(finished.wait(3000));
+        QTRY_VERIFY_WITH_TIMEOUT(log.contains("getInitStatus"), 2000);
+
+        // Restarted, the same thread reports to the slot chosen when it was
+        // created, even though an update has begun since.
+        Globals::IsUpdateMode = true;
+        fake.set({});
+        log.clear();
+        window.SearchComPort();
+        QCOMPARE(Globals::ComPortThread, search);
+        QCOMPARE(log.count("过来重新搜索了"), 1);
+        fake.set({device});
+        QVERIFY(finished.wait(3000));
+        QTRY_VERIFY_WITH_TIMEOUT(log.contains("怎么还在升级状态"), 2000);
+        QVERIFY(!log.contains("OpenComPortForUpdate"));
+        QCOMPARE(pty.read(7).right(1), QByteArray("c"));
+        Globals::IsUpdateMode = false;
+    }
+
+    void closingTheWindowStopsEveryThread() {
+        FakePorts fake;
+        auto window = std::make_unique<MainWindow>();
+        QPointer<ThreadMonitorDevice> monitor = window->monitor();
+        QTRY_VERIFY_WITH_TIMEOUT(Globals::ComPortThread && Globals::ComPortThread->isRunning(),
+                                 1000);
+        QElapsedTimer timer;
+        timer.start();
+        window.reset();
+        QVERIFY2(timer.elapsed() < 500, qPrintable(QString::number(timer.elapsed())));
+        QVERIFY(!Globals::ComPortThread);
+        QVERIFY(!Globals::MainWin);
+        const int reads = fake.readCount();
+        QVERIFY(!QTest::qWaitFor([&] { return fake.readCount() != reads; }, 400));
+    }
+};
+
+QTEST_MAIN(TestThreads)
+#include "test_threads.moc"
