@@ -1,0 +1,160 @@
+#include "app/state/state.h"
+#include "config/configdal.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <csignal>
+#include <sys/resource.h>
+
+namespace {
+QByteArray readAll(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+} // namespace
+
+class TestConfig : public QObject {
+    Q_OBJECT
+private:
+    QTemporaryDir dir;
+    QString brand() const { return Globals::AppPath + "//cfg//UpdateBrand.xml"; }
+
+private slots:
+    void init() {
+        QVERIFY(dir.isValid());
+        Globals::AppPath = dir.path() + "/app";
+        QVERIFY(QDir().mkpath(Globals::AppPath));
+        QDir(Globals::AppPath + "/cfg").removeRecursively();
+    }
+
+    void roundTrip() {
+        ConfigDAL::WriteConfig({{"isneedupdate", "true"}, {"version", "V1.2"}}, brand());
+        QCOMPARE(ConfigDAL::GetUpdateBrand("isneedupdate"), QStringLiteral("true"));
+        QCOMPARE(ConfigDAL::GetUpdateBrand("version"), QStringLiteral("V1.2"));
+        QCOMPARE(ConfigDAL::GetUpdateBrand("updateurl"), QString());
+        QCOMPARE(ConfigDAL::ReadValue(brand(), "version"), QStringLiteral("V1.2"));
+    }
+
+    void exactFileBytes() {
+        ConfigDAL::WriteConfig({{"isneedupdate", "a<b&c"}}, brand());
+        QCOMPARE(readAll(brand()), QByteArray("<?xml version=\"1.0\" encoding=\"uft-8\"?>\n"
+                                              "<configuration>\n"
+                                              "    <isneedupdate>a&lt;b&amp;c</isneedupdate>\n"
+                                              "</configuration>\n"));
+        ConfigDAL::WriteConfig({{"message", ""}}, brand());
+        QCOMPARE(readAll(brand()), QByteArray("<?xml version=\"1.0\" encoding=\"uft-8\"?>\n"
+                                              "<configuration>\n"
+                                              "    <message></message>\n"
+                                              "</configuration>\n"));
+        ConfigDAL::WriteConfig({{"message", QString::fromUtf8("版本")}}, brand());
+        QVERIFY(readAll(brand()).contains("<message>\xe7\x89\x88\xe6\x9c\xac</message>"));
+        QCOMPARE(ConfigDAL::GetUpdateBrand("message"), QString::fromUtf8("版本"));
+    }
+
+    void emptyMapGivesEmptyRoot() {
+        ConfigDAL::WriteConfig({}, brand());
+        QCOMPARE(readAll(brand()), QByteArray("<?xml version=\"1.0\" encoding=\"uft-8\"?>\n"
+                                              "<configuration/>\n"));
+        QCOMPARE(ConfigDAL::GetUpdateBrand("result"), QString());
+    }
+
+    void missingOrBrokenFilesReadEmpty() {
+        QCOMPARE(ConfigDAL::GetUpdateBrand("result"), QString());
+        QVERIFY(!QFile::exists(brand()));
+        QVERIFY(!QDir(Globals::AppPath + "/cfg").exists());
+        QVERIFY(QDir().mkpath(Globals::AppPath + "/cfg"));
+        QFile broken(brand());
+        QVERIFY(broken.open(QIODevice::WriteOnly));
+        broken.write("<configuration><result>1</res");
+        broken.close();
+        QCOMPARE(ConfigDAL::GetUpdateBrand("result"), QString());
+        QVERIFY(broken.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        broken.close();
+        QCOMPARE(ConfigDAL::GetUpdateBrand("result"), QString());
+    }
+
+    void passwordsAreStoredAsDigests_data() {
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<QString>("stored");
+        const QString v29(29, QLatin1Char('p'));
+        const QString v30(30, QLatin1Char('p'));
+        QTest::newRow("29 characters hashed")
+            << "password" << v29 << "3d0bbd2ec7792129a10ffd3282fb9bc9";
+        QTest::newRow("30 characters kept") << "password" << v30 << v30;
+        QTest::newRow("empty kept") << "password"
+                                    << ""
+                                    << "";
+        QTest::newRow("capital P kept") << "Password"
+                                        << "secret"
+                                        << "secret";
+        QTest::newRow("other key kept") << "user"
+                                        << "secret"
+                                        << "secret";
+    }
+    void passwordsAreStoredAsDigests() {
+        QFETCH(QString, key);
+        QFETCH(QString, value);
+        QFETCH(QString, stored);
+        const QString path = Globals::AppPath + "//cfg//Login.xml";
+        ConfigDAL::WriteConfig({{key, value}}, path);
+        QCOMPARE(ConfigDAL::GetLogin(key), stored);
+        // Rewriting what was read back does not hash the digest again.
+        ConfigDAL::WriteConfig({{key, ConfigDAL::GetLogin(key)}}, path);
+        QCOMPARE(ConfigDAL::GetLogin(key).size(), stored.size());
+    }
+
+    void secondWriteReplacesTheWholeFile() {
+        ConfigDAL::WriteConfig({{"isneedupdate", "true"}, {"updateurl", "http://a/b"}}, brand());
+        ConfigDAL::WriteConfig({{"result", "0"}}, brand());
+        QCOMPARE(ConfigDAL::GetUpdateBrand("result"), QStringLiteral("0"));
+        QCOMPARE(ConfigDAL::GetUpdateBrand("isneedupdate"), QString());
+        QCOMPARE(ConfigDAL::GetUpdateBrand("updateurl"), QString());
+    }
+
+    void failedWriteKeepsThePreviousFile() {
+        ConfigDAL::WriteConfig({{"isneedupdate", "true"}}, brand());
+        const QByteArray before = readAll(brand());
+        // Files may not grow beyond 512 bytes: the new file fails half-way.
+        rlimit saved{};
+        QCOMPARE(getrlimit(RLIMIT_FSIZE, &saved), 0);
+        auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit small = saved;
+        small.rlim_cur = 512;
+        QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
+        const bool written =
+            ConfigDAL::WriteConfig({{"updatemessage", QString(4096, QLatin1Char('m'))}}, brand());
+        setrlimit(RLIMIT_FSIZE, &saved);
+        std::signal(SIGXFSZ, previousHandler);
+        QVERIFY(!written);
+        QCOMPARE(readAll(brand()), before);
+        QCOMPARE(ConfigDAL::GetUpdateBrand("isneedupdate"), QStringLiteral("true"));
+        QCOMPARE(QDir(Globals::AppPath + "/cfg").entryList(QDir::Files),
+                 QStringList{"UpdateBrand.xml"});
+    }
+
+    void everyAccessorReadsItsFile() {
+        const QStringList files = {
+            "FirmwareMCU.xml",       "Language.xml",        "Login.xml",
+            "UpdateBrand.xml",       "UpdatePC.xml",        "UserSetting.xml",
+            "AutoLogin.xml",         "DateDisplayMode.xml", "UpdateFirmwareVersion.xml",
+            "SetTimeAfterUpdate.xml"};
+        for (const QString& file : files)
+            ConfigDAL::WriteConfig({{"key", file}}, Globals::AppPath + "//cfg//" + file);
+        QCOMPARE(ConfigDAL::GetFirmwareMCU("key"), files[0]);
+        QCOMPARE(ConfigDAL::GetLanguage("key"), files[1]);
+        QCOMPARE(ConfigDAL::GetLogin("key"), files[2]);
+        QCOMPARE(ConfigDAL::GetUpdateBrand("key"), files[3]);
+        QCOMPARE(ConfigDAL::GetUpdatePC("key"), files[4]);
+        QCOMPARE(ConfigDAL::GetUserSetting("key"), files[5]);
+        QCOMPARE(ConfigDAL::GetAutoLogin("key"), files[6]);
+        QCOMPARE(ConfigDAL::GetDateDisplayMode("key"), files[7]);
+        QCOMPARE(ConfigDAL::GetUpdateFirmwareVersion("key"), files[8]);
+        QCOMPARE(ConfigDAL::GetSetTimeAfterUpdate("key"), files[9]);
+    }
+};
+
+QTEST_APPLESS_MAIN(TestConfig)
+#include "test_config.moc"
