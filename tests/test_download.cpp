@@ -1,0 +1,226 @@
+// The firmware download page against the local update service, through the
+// real main window and the simulated device.
+#include "config/configdal.h"
+#include "support/logcapture.h"
+#include "support/rig.h"
+
+#include <QDir>
+#include <QFile>
+#include <QMovie>
+
+namespace {
+const QByteArray kUpdateStart = QByteArray::fromHex("6E011C010101") + QByteArray(22, '\0') +
+                                QByteArray::fromHex("018F6E0134288F");
+const int kWait = 8000;
+
+QByteArray fileBytes(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+} // namespace
+
+class TestDownload : public QObject {
+    Q_OBJECT
+private slots:
+    void acceptedDownloadStartsTheUpdate() {
+        Rig rig;
+        QVERIFY(rig.identify());
+        XModemDAL::FileData = "tiny"; // a small cached file is never checked in its place
+        rig.pressUpdate();
+        QTRY_VERIFY_WITH_TIMEOUT(rig.page<XModemUpdate>(), 2000);
+        QTRY_COMPARE_WITH_TIMEOUT(rig.received().toHex(), kUpdateStart.toHex(), kWait);
+        QCOMPARE(rig.status(), QStringLiteral("wait for update firmware..."));
+        QCOMPARE(Globals::NoDeviceMessage.get(), QStringLiteral("Processing"));
+        QCOMPARE(Globals::UpdateFilePath, rig.downloadPath());
+        QCOMPARE(Globals::FileCrc, rig.checksum());
+        QCOMPARE(fileBytes(rig.downloadPath()), toQBytes(rig.firmware));
+        QCOMPARE(ConfigDAL::GetUpdateBrand("isneedupdate"), QStringLiteral("true"));
+        QCOMPARE(ConfigDAL::GetUpdateBrand("version"), QStringLiteral("1.3.0"));
+
+        const auto requests = rig.service.requests();
+        QCOMPARE(int(requests.size()), 2);
+        QCOMPARE(QString::fromStdString(requests[0].body),
+                 QStringLiteral("deviceType=Tembra&deviceName=Tembra&version=0.1"));
+        QCOMPARE(QString::fromStdString(requests[1].method), QStringLiteral("GET"));
+    }
+
+    void pageLayout() {
+        Rig rig;
+        rig.service.setFault(sim::ServiceFault::Http500); // the page stays as it is
+        QVERIFY(rig.identify());
+        rig.pressUpdate();
+        auto* page = rig.page<XModemUpdate>();
+        QVERIFY(page);
+        QCOMPARE(page->pageName, QStringLiteral("XModemUpdate"));
+        QCOMPARE(page->geometry(), QRect(0, 0, 539, 203));
+        auto* animation = page->findChild<QLabel*>("handlerStatus");
+        QVERIFY(animation && animation->movie());
+        QVERIFY(animation->movie()->isValid());
+        QCOMPARE(animation->geometry(), QRect(476, 66, 31, 41));
+        auto* status = page->findChild<QLabel*>("statusMsg");
+        QCOMPARE(status->geometry(), QRect(6, 70, 471, 41));
+        QCOMPARE(Globals::StatusLabel.data(), status);
+        QCOMPARE(page->downloadPath(), rig.downloadPath());
+        QTRY_COMPARE_WITH_TIMEOUT(status->text(), QStringLiteral("wait for update firmware.."),
+                                  2000);
+    }
+
+    void updateDecision_data() {
+        QTest::addColumn<int>("fault");
+        QTest::addColumn<bool>("downloads");
+        QTest::newRow("TRUE in capitals") << int(sim::ServiceFault::UpperTrue) << true;
+        QTest::newRow("text 1") << int(sim::ServiceFault::NumericOne) << false;
+        QTest::newRow("false") << int(sim::ServiceFault::NoUpdate) << false;
+        QTest::newRow("not JSON") << int(sim::ServiceFault::NotJson) << false;
+        QTest::newRow("HTML page") << int(sim::ServiceFault::HtmlPage) << false;
+    }
+    void updateDecision() {
+        QFETCH(int, fault);
+        QFETCH(bool, downloads);
+        Rig rig;
+        rig.service.setFault(static_cast<sim::ServiceFault>(fault));
+        QVERIFY(rig.identify());
+        rig.pressUpdate();
+        if (downloads) {
+            QTRY_COMPARE_WITH_TIMEOUT(rig.received().toHex(), kUpdateStart.toHex(), kWait);
+            return;
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(rig.service.requests().size() == 1 && rig.page<InitPage>(), kWait);
+        QCOMPARE(rig.getRequests(), 0);
+        QCOMPARE(rig.received(), QByteArray());
+    }
+
+    void failedDownloadsWriteNothing_data() {
+        QTest::addColumn<int>("fault");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("wrong checksum") << int(sim::ServiceFault::WrongCrc) << "update file error";
+        QTest::newRow("cut short") << int(sim::ServiceFault::CutDownload) << "update file error";
+        QTest::newRow("file url") << int(sim::ServiceFault::FileScheme) << "update file error";
+        QTest::newRow("HTTP 500") << int(sim::ServiceFault::Http500)
+                                  << "wait for update firmware..";
+    }
+    void failedDownloadsWriteNothing() {
+        QFETCH(int, fault);
+        QFETCH(QString, text);
+        Rig rig;
+        rig.service.setFault(static_cast<sim::ServiceFault>(fault));
+        QVERIFY(rig.identify());
+        LogCapture log;
+        rig.pressUpdate();
+        const auto f = static_cast<sim::ServiceFault>(fault);
+        if (f == sim::ServiceFault::Http500) {
+            QTRY_VERIFY_WITH_TIMEOUT(log.contains("version check failed"), kWait);
+            auto* movie = rig.page<XModemUpdate>()->findChild<QLabel*>("handlerStatus")->movie();
+            QCOMPARE(movie->state(), QMovie::NotRunning);
+        } else {
+            QTRY_COMPARE_WITH_TIMEOUT(rig.status(), text, kWait);
+        }
+        QCOMPARE(rig.status(), text);
+        QVERIFY(rig.page<XModemUpdate>());
+        QCOMPARE(rig.getRequests(),
+                 f == sim::ServiceFault::WrongCrc || f == sim::ServiceFault::CutDownload ? 1 : 0);
+        QVERIFY(!QTest::qWaitFor([&] { return !rig.received().isEmpty(); }, 300));
+        QCOMPARE(Globals::NoDeviceMessage.get(), QStringLiteral("Please plug in your device"));
+    }
+
+    void progressText_data() {
+        QTest::addColumn<qint64>("read");
+        QTest::addColumn<qint64>("total");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("1023 bytes")
+            << qint64(1023) << qint64(4096) << " downloading firmware  0/4 kb";
+        QTest::newRow("1024 bytes")
+            << qint64(1024) << qint64(4096) << " downloading firmware  1/4 kb";
+        QTest::newRow("unknown total")
+            << qint64(5000) << qint64(-1) << " downloading firmware  4/0 kb";
+        QTest::newRow("beyond 4 GiB")
+            << qint64(5) * 1024 * 1024 * 1024 << qint64(6) * 1024 * 1024 * 1024
+            << " downloading firmware  5242880/6291456 kb";
+    }
+    void progressText() {
+        QFETCH(qint64, read);
+        QFETCH(qint64, total);
+        QFETCH(QString, text);
+        Globals::AppPath = QDir::tempPath();
+        Globals::PortName = QStringLiteral("NoDevice");
+        Globals::DeviceModel = QStringLiteral("131152M2300101");
+        XModemUpdate page;
+        Globals::IsNeedGetUpdateFileAgain = true;
+        page.updateProgress(read, total);
+        QCOMPARE(page.findChild<QLabel*>("statusMsg")->text(), text);
+        QVERIFY(!Globals::IsNeedGetUpdateFileAgain);
+    }
+
+    void secondAnswerReplacesTheStoredOne() {
+        Rig rig;
+        rig.service.setFault(sim::ServiceFault::NoUpdate);
+        QVERIFY(rig.identify());
+        rig.pressUpdate();
+        QTRY_VERIFY_WITH_TIMEOUT(rig.service.requests().size() == 1 && rig.page<InitPage>(), kWait);
+        QCOMPARE(ConfigDAL::GetUpdateBrand("isneedupdate"), QStringLiteral("false"));
+        QVERIFY(!ConfigDAL::GetUpdateBrand("updateurl").isEmpty());
+
+        rig.service.setFault(sim::ServiceFault::NotJson);
+        rig.pressUpdate();
+        QTRY_VERIFY_WITH_TIMEOUT(rig.service.requests().size() == 2 && rig.page<InitPage>(), kWait);
+        QCOMPARE(ConfigDAL::GetUpdateBrand("updateurl"), QString());
+        QCOMPARE(ConfigDAL::GetUpdateBrand("isneedupdate"), QString());
+        QCOMPARE(ConfigDAL::GetUpdateBrand("result"), QString());
+        QVERIFY(!ConfigDAL::GetUpdateBrand("message").isEmpty());
+    }
+
+    void unwritableDownloadFile() {
+        Rig rig;
+        QVERIFY(QDir().mkpath(rig.downloadPath())); // a folder where the file should go
+        QVERIFY(rig.identify());
+        LogCapture log;
+        rig.pressUpdate();
+        QTRY_VERIFY_WITH_TIMEOUT(log.contains("文件无法打开"), kWait);
+        QCOMPARE(rig.status(), QStringLiteral("wait for update firmware.."));
+        QCOMPARE(rig.getRequests(), 0);
+        QCOMPARE(rig.received(), QByteArray());
+    }
+
+    void emptyModelAsksTheDevice() {
+        Rig rig;
+        QVERIFY(rig.identify());
+        Globals::DeviceModel.clear();
+        rig.pressUpdate();
+        QTRY_COMPARE_WITH_TIMEOUT(rig.received(), QByteArray("c"), 2000);
+        QCOMPARE(Globals::currentOrder, 33);
+        QVERIFY(rig.service.requests().empty());
+    }
+
+    void pageClosedDuringDownload() {
+        Rig rig(sim::DeviceConfig(), sim::makeFirmwareImage(200 * 1024, 1, 3, 0));
+        rig.service.setFault(sim::ServiceFault::SlowBody);
+        QVERIFY(rig.identify());
+        rig.pressUpdate();
+        QTRY_VERIFY_WITH_TIMEOUT(rig.status().startsWith(" downloading firmware  "), kWait);
+        QPointer<XModemUpdate> page = rig.page<XModemUpdate>();
+        AddControl(new NoDevice());
+        QTRY_VERIFY_WITH_TIMEOUT(page.isNull(), 2000);
+        const qint64 size = QFileInfo(rig.downloadPath()).size();
+        QVERIFY(size < 200 * 1024);
+        QVERIFY(
+            !QTest::qWaitFor([&] { return QFileInfo(rig.downloadPath()).size() != size; }, 300));
+        QCOMPARE(rig.received(), QByteArray());
+    }
+
+    void bootLoaderWithKnownDeviceGoesToTheDownloadPage() {
+        sim::DeviceConfig config;
+        config.startMode = sim::Mode::BootLoader;
+        Rig rig(config);
+        Device::DeviceInfo = QStringLiteral("131152M2300101");
+        Globals::DeviceModel = Device::DeviceInfo;
+        rig.device->plug();
+        QTRY_VERIFY_WITH_TIMEOUT(rig.page<XModemUpdate>(), 5000);
+        QVERIFY(Globals::IsUpdateMode);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            rig.received().startsWith(QByteArray::fromHex("6E0102018F6E6E0103038F6E")), 2000);
+        Globals::IsUpdateMode = false;
+    }
+};
+
+QTEST_MAIN(TestDownload)
+#include "test_download.moc"
