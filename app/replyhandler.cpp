@@ -297,8 +297,10 @@ void MainWindow::handlePacketReply(const QByteArray& newBytes) {
     const int sentKB = (PacketIndex * PacketSize) / 1024;
     switch (newBytes.at(0)) {
     case ACK:
-        if (Sequence == 2)
+        if (Sequence == 2) {
+            qCDebug(lcApp).noquote() << "progress page at packet" << PacketIndex;
             AddControl(new NoDevice());
+        }
         ++Sequence;
         ++PacketIndex;
         if (PacketIndex > PacketCount) {

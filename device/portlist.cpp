@@ -1,15 +1,14 @@
 #include "device/portlist.h"
 
-#include <QMutex>
-#include <QMutexLocker>
 #include <QSerialPortInfo>
+#include <mutex>
 
 namespace PortList {
 namespace {
 const QString kCdcMarker = QStringLiteral("USB CDC");
 const QString kMakerMarker = QStringLiteral("velmorix");
 
-QMutex providerMutex;
+std::mutex providerMutex;
 Provider installed;
 
 QList<PortEntry> systemPorts() {
@@ -23,14 +22,14 @@ QList<PortEntry> systemPorts() {
 QList<PortEntry> Available() {
     Provider provider;
     {
-        QMutexLocker lock(&providerMutex);
+        std::lock_guard<std::mutex> lock(providerMutex);
         provider = installed;
     }
     return provider ? provider() : systemPorts();
 }
 
 void SetProvider(Provider provider) {
-    QMutexLocker lock(&providerMutex);
+    std::lock_guard<std::mutex> lock(providerMutex);
     installed = std::move(provider);
 }
 

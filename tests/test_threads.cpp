@@ -10,7 +10,7 @@
 #include "support/simports.h"
 
 #include <QElapsedTimer>
-#include <QMutex>
+#include <mutex>
 #include <QtTest>
 #include <memory>
 
@@ -22,23 +22,23 @@ class FakePorts {
 public:
     FakePorts() {
         PortList::SetProvider([this] {
-            QMutexLocker lock(&mutex);
+            std::lock_guard<std::mutex> lock(mutex);
             ++reads;
             return ports;
         });
     }
     ~FakePorts() { PortList::ResetProvider(); }
     void set(const QList<PortEntry>& list) {
-        QMutexLocker lock(&mutex);
+        std::lock_guard<std::mutex> lock(mutex);
         ports = list;
     }
     int readCount() {
-        QMutexLocker lock(&mutex);
+        std::lock_guard<std::mutex> lock(mutex);
         return reads;
     }
 
 private:
-    QMutex mutex;
+    std::mutex mutex;
     QList<PortEntry> ports;
     int reads = 0;
 };

@@ -1,7 +1,6 @@
 #pragma once
 
-#include <QMutex>
-#include <QMutexLocker>
+#include <mutex>
 
 // A value shared between the GUI thread and the port threads: every read and
 // write takes the lock, and reads hand out a copy.
@@ -12,11 +11,11 @@ public:
     Guarded& operator=(const Guarded&) = delete;
 
     T get() const {
-        QMutexLocker lock(&mutex);
+        std::lock_guard<std::mutex> lock(mutex);
         return value;
     }
     void set(const T& newValue) {
-        QMutexLocker lock(&mutex);
+        std::lock_guard<std::mutex> lock(mutex);
         value = newValue;
     }
     Guarded& operator=(const T& newValue) {
@@ -26,6 +25,6 @@ public:
     operator T() const { return get(); }
 
 private:
-    mutable QMutex mutex;
+    mutable std::mutex mutex;
     T value;
 };

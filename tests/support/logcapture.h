@@ -1,7 +1,6 @@
 #pragma once
 
-#include <QMutex>
-#include <QMutexLocker>
+#include <mutex>
 #include <QString>
 #include <QStringList>
 #include <QtGlobal>
@@ -19,25 +18,25 @@ public:
     }
 
     QStringList lines() const {
-        QMutexLocker lock(&mutex);
+        std::lock_guard<std::mutex> lock(mutex);
         return recorded;
     }
     int count(const QString& text) const {
-        QMutexLocker lock(&mutex);
+        std::lock_guard<std::mutex> lock(mutex);
         int n = 0;
         for (const QString& line : recorded)
             n += line == text ? 1 : 0;
         return n;
     }
     bool contains(const QString& fragment) const {
-        QMutexLocker lock(&mutex);
+        std::lock_guard<std::mutex> lock(mutex);
         for (const QString& line : recorded)
             if (line.contains(fragment))
                 return true;
         return false;
     }
     void clear() {
-        QMutexLocker lock(&mutex);
+        std::lock_guard<std::mutex> lock(mutex);
         recorded.clear();
     }
 
@@ -51,14 +50,14 @@ private:
         if (!self)
             return;
         {
-            QMutexLocker lock(&self->mutex);
+            std::lock_guard<std::mutex> lock(self->mutex);
             self->recorded.append(msg);
         }
         if (self->previous && (type != QtDebugMsg || qEnvironmentVariableIsSet("TEMBRA_TEST_LOG")))
             self->previous(type, context, msg);
     }
 
-    mutable QMutex mutex;
+    mutable std::mutex mutex;
     QStringList recorded;
     QtMessageHandler previous = nullptr;
 };
