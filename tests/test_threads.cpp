@@ -10,9 +10,9 @@
 #include "support/simports.h"
 
 #include <QElapsedTimer>
-#include <mutex>
 #include <QtTest>
 #include <memory>
+#include <mutex>
 
 Q_DECLARE_METATYPE(QList<PortEntry>)
 
