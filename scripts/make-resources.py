@@ -46,20 +46,24 @@ def loading():
     size, frames, dots = 28, 12, 12
     images = []
     for f in range(frames):
-        img = Image.new("RGB", (size, size), (255, 255, 255))
+        # Palette index 0 is transparent, so the page shows through.
+        img = Image.new("P", (size, size), 0)
+        palette = [255, 255, 255]
         d = ImageDraw.Draw(img)
         for k in range(dots):
             angle = 2 * math.pi * k / dots
             # The dot at the head of the turn is darkest; the trail fades.
             age = (f - k) % dots
             shade = int(40 + 200 * age / dots)
-            colour = (shade, min(255, shade + 50), min(255, shade + 70))
+            palette += [shade, min(255, shade + 50), min(255, shade + 70)]
             cx = size / 2 + 10 * math.cos(angle)
             cy = size / 2 + 10 * math.sin(angle)
-            d.ellipse((cx - 2.2, cy - 2.2, cx + 2.2, cy + 2.2), fill=colour)
-        images.append(img.convert("P", palette=Image.ADAPTIVE, colors=64))
+            d.ellipse((cx - 2.2, cy - 2.2, cx + 2.2, cy + 2.2), fill=k + 1)
+        img.putpalette(palette + [0, 0, 0] * (256 - len(palette) // 3))
+        images.append(img)
     images[0].save(os.path.join(ROOT, "Btn", "loading.gif"), save_all=True,
-                   append_images=images[1:], duration=80, loop=0)
+                   append_images=images[1:], duration=80, loop=0, transparency=0,
+                   disposal=2)
 
 
 if __name__ == "__main__":

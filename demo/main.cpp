@@ -1,0 +1,225 @@
+// Runs the tool's real window against a simulated device (on a pseudo-
+// terminal, at 115200 baud line timing) and a local update service that
+// offers firmware 1.3.0 for a device running 1.2.7.
+//
+// With a display the window opens and the user presses "1.Update Firmware".
+// Without one, or with --auto, it runs offscreen, presses the button itself,
+// prints every status text as it changes and exits 0 once the device reports
+// the new version (1 with the reason otherwise).
+#include "app/mainwindow.h"
+#include "device/portlist.h"
+#include "pages/initpage.h"
+#include "pages/xmodemupdate.h"
+#include "sim/firmwareimage.h"
+#include "sim/simdevice.h"
+#include "sim/updateservice.h"
+#include "web/webdal.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QPushButton>
+#include <QScreen>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+const char kNewVersion[] = "1.3.0";
+const int kTimeoutMs = 120000;
+const int kPollMs = 10;
+const size_t kImageSize = 64 * 1024;
+
+struct Options {
+    bool automatic = false;
+    QString screenshots; // folder for a picture of every page, if set
+};
+
+void say(const QString& text) {
+    std::printf("%s\n", text.toLocal8Bit().constData());
+    std::fflush(stdout);
+}
+
+QString pageKind(QWidget* page) {
+    if (qobject_cast<InitPage*>(page))
+        return QStringLiteral("device information");
+    if (qobject_cast<XModemUpdate*>(page))
+        return QStringLiteral("firmware download");
+    if (qobject_cast<NoDevice*>(page))
+        return QStringLiteral("no device / progress");
+    return QStringLiteral("?");
+}
+
+QString versionShown(QWidget* page) {
+    auto* info = qobject_cast<InitPage*>(page);
+    auto* label = info ? info->findChild<QLabel*>("LbVersion") : nullptr;
+    return label ? label->text() : QString();
+}
+
+// Watches the window: reports page and status changes, presses the update
+// button when asked to, and ends the demo when the new version is shown.
+class Driver : public QObject {
+public:
+    Driver(MainWindow* window, const Options& options) : window(window), options(options) {
+        connect(&timer, &QTimer::timeout, this, [this] { poll(); });
+        timer.start(kPollMs);
+        clock.start();
+    }
+
+private:
+    void poll() {
+        QWidget* page = window->centralWidget();
+        const QString status = Globals::StatusLabel ? Globals::StatusLabel->text() : QString();
+        if (page != lastPage) {
+            lastPage = page;
+            say(QStringLiteral("[page] ") + pageKind(page));
+            shotPending = true;
+        }
+        if (status != lastStatus) {
+            lastStatus = status;
+            say(QStringLiteral("[status] ") + status);
+            shotPending = true;
+        }
+        if (shotPending && !options.screenshots.isEmpty())
+            screenshot(page, status);
+        shotPending = false;
+
+        const QString version = versionShown(page);
+        if (!version.isEmpty() && version == QLatin1String(kNewVersion)) {
+            say(QStringLiteral("The device reports firmware %1: update complete.").arg(version));
+            if (options.automatic) // after the last picture has been taken
+                QTimer::singleShot(400, [] { QCoreApplication::exit(0); });
+            timer.stop();
+            return;
+        }
+        if (options.automatic && !pressed && !version.isEmpty()) {
+            pressed = true;
+            say(QStringLiteral("The device runs firmware %1; pressing \"1.Update Firmware\".")
+                    .arg(version));
+            QTimer::singleShot(500, this, [this] {
+                if (auto* button = window->centralWidget()->findChild<QPushButton*>("BtnUpdate"))
+                    button->click();
+            });
+        }
+        if (options.automatic && clock.elapsed() > kTimeoutMs) {
+            say(QStringLiteral("Timed out: the device did not report %1 within %2 s (last status: %3).")
+                    .arg(kNewVersion)
+                    .arg(kTimeoutMs / 1000)
+                    .arg(lastStatus));
+            QCoreApplication::exit(1);
+        }
+    }
+
+    void screenshot(QWidget* page, const QString& status) {
+        // One picture per page kind and distinct status class.
+        QString name = qobject_cast<InitPage*>(page)       ? QStringLiteral("device-information")
+                       : qobject_cast<XModemUpdate*>(page) ? QStringLiteral("download")
+                                                           : QStringLiteral("no-device");
+        if (status.startsWith(" firmware processing"))
+            name += QStringLiteral("-transfer");
+        else if (status.startsWith(" downloading firmware"))
+            name += QStringLiteral("-progress");
+        else if (status.contains(QLatin1String("Successfully")))
+            name += QLatin1Char('-') + QString(status).toLower().replace(QLatin1Char(' '), QLatin1Char('-'));
+        else if (pageKind(page) == QLatin1String("device information") &&
+                 versionShown(page) == QLatin1String(kNewVersion))
+            name += QStringLiteral("-updated");
+        if (taken.contains(name))
+            return;
+        taken << name;
+        // Let the page paint (and the animation turn) before the picture.
+        QTimer::singleShot(150, this, [this, name] {
+            QPixmap picture;
+            if (QGuiApplication::platformName() == QLatin1String("xcb"))
+                picture = window->screen()->grabWindow(window->winId());
+            else
+                picture = window->grab();
+            const QString path = QDir(options.screenshots)
+                                     .filePath(QStringLiteral("%1-%2.png")
+                                                   .arg(taken.indexOf(name) + 1, 2, 10, QLatin1Char('0'))
+                                                   .arg(name));
+            picture.save(path);
+            say(QStringLiteral("[screenshot] ") + path);
+        });
+    }
+
+    MainWindow* window;
+    Options options;
+    QTimer timer;
+    QElapsedTimer clock;
+    QWidget* lastPage = nullptr;
+    QString lastStatus;
+    bool pressed = false;
+    bool shotPending = false;
+    QStringList taken;
+};
+
+Options parse(int argc, char** argv) {
+    Options options;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--auto") == 0)
+            options.automatic = true;
+        else if (std::strcmp(argv[i], "--screenshots") == 0 && i + 1 < argc)
+            options.screenshots = QString::fromLocal8Bit(argv[++i]);
+        else {
+            std::fprintf(stderr, "usage: %s [--auto] [--screenshots DIR]\n", argv[0]);
+            std::exit(2);
+        }
+    }
+    const bool display = qEnvironmentVariableIsSet("DISPLAY") || qEnvironmentVariableIsSet("WAYLAND_DISPLAY");
+    if (!display)
+        options.automatic = true;
+    if (options.automatic && !display && !qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    return options;
+}
+} // namespace
+
+int main(int argc, char** argv) {
+    const Options options = parse(argc, argv);
+    if (options.automatic && !qEnvironmentVariableIsSet("QT_LOGGING_RULES"))
+        qputenv("QT_LOGGING_RULES", "tembra.*.debug=false");
+    QApplication app(argc, argv);
+
+    sim::UpdateService service;
+    service.setImage(sim::makeFirmwareImage(kImageSize, 1, 3, 0), kNewVersion);
+    if (!options.screenshots.isEmpty())
+        service.setFault(sim::ServiceFault::SlowBody); // long enough to see the download
+    if (service.start(0) < 0) {
+        say(QStringLiteral("Cannot start the local update service on 127.0.0.1."));
+        return 1;
+    }
+    WebDAL::SetBaseUrl(QString::fromStdString(service.baseUrl()));
+    say(QStringLiteral("Local update service on %1").arg(QString::fromStdString(service.baseUrl())));
+
+    sim::DeviceConfig config;
+    config.lineTiming = true;
+    sim::SimDevice device(config);
+    PortList::SetProvider([&device] {
+        QList<PortEntry> ports;
+        if (device.present())
+            ports.append(PortEntry{QString::fromStdString(device.portPath()),
+                                   QString::fromStdString(device.description())});
+        return ports;
+    });
+
+    QTemporaryDir appDir;
+    int result = 0;
+    {
+        MainWindow window(nullptr);
+        // Configuration and the downloaded firmware go to a scratch folder.
+        Globals::AppPath = appDir.path();
+        window.show();
+        Driver driver(&window, options);
+        QTimer::singleShot(800, [&device] {
+            device.plug();
+            say(QStringLiteral("Simulated device plugged in on %1 (firmware 1.2.7)")
+                    .arg(QString::fromStdString(device.portPath())));
+        });
+        result = QApplication::exec();
+    }
+    PortList::ResetProvider();
+    return result;
+}
