@@ -133,8 +133,12 @@ bool MainWindow::writeCommand(const char* data, qint64 length, int order) {
     }
     Globals::ReceivedData->clear();
     Globals::currentOrder = order;
-    if (length > 0)
+    if (length > 0) {
         serialPort->write(data, length);
+        // Out now rather than on the next pass of the event loop: the device
+        // answers each packet, so every turn of the loop is latency.
+        serialPort->flush();
+    }
     return true;
 }
 

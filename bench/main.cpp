@@ -15,6 +15,7 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -34,13 +35,12 @@ struct Run {
     bool ok = false;
     double seconds = 0;
     int packets = 0;
+    std::vector<double> gaps; // time between packets as the device saw them, in seconds
 };
 
 Clock::time_point eventTime(const sim::SimDevice& device, const std::string& what) {
-    for (const auto& e : device.events())
-        if (e.what == what)
-            return e.when;
-    return Clock::time_point();
+    Clock::time_point when;
+    return device.firstEvent(what, &when) ? when : Clock::time_point();
 }
 
 // One transfer by the tool's own reply handler, from "u" to the ACK of EOT.
@@ -64,7 +64,7 @@ Run toolTransfer(MainWindow& window, const QString& path, bool lineTiming) {
         if (eventTime(device, "ack-eot") != Clock::time_point() || limit.elapsed() > kLimitMs)
             QCoreApplication::quit();
     });
-    poll.start(20);
+    poll.start(250);
     QCoreApplication::exec();
     window.CloseComPort();
 
@@ -75,6 +75,15 @@ Run toolTransfer(MainWindow& window, const QString& path, bool lineTiming) {
     run.ok = device.receivedImage().size() == ((kImageSize + 127) / 128) * 128;
     run.seconds = std::chrono::duration<double>(end - start).count();
     run.packets = XModemDAL::PacketCount;
+    Clock::time_point previous;
+    for (const auto& e : device.events()) {
+        if (e.what != "packet")
+            continue;
+        if (previous != Clock::time_point())
+            run.gaps.push_back(std::chrono::duration<double>(e.when - previous).count());
+        previous = e.when;
+    }
+    std::sort(run.gaps.begin(), run.gaps.end());
     return run;
 }
 
@@ -113,7 +122,8 @@ Run lrzszTransfer(const QString& path, const QString& outDir) {
     const QByteArray file = path.toLocal8Bit();
     const QByteArray workDir = outDir.toLocal8Bit();
     const auto start = Clock::now();
-    const pid_t receiver = spawn("rx", {"-c", "-q", "-b", "received.bin"}, slave, workDir.constData());
+    const pid_t receiver =
+        spawn("rx", {"-c", "-q", "-b", "received.bin"}, slave, workDir.constData());
     const pid_t sender = spawn("sx", {"-q", "-b", file.constData()}, master);
     int senderStatus = 0;
     int receiverStatus = 0;
@@ -122,8 +132,8 @@ Run lrzszTransfer(const QString& path, const QString& outDir) {
     const auto end = Clock::now();
     close(master);
     close(slave);
-    run.ok = WIFEXITED(senderStatus) && WEXITSTATUS(senderStatus) == 0 && WIFEXITED(receiverStatus) &&
-             WEXITSTATUS(receiverStatus) == 0;
+    run.ok = WIFEXITED(senderStatus) && WEXITSTATUS(senderStatus) == 0 &&
+             WIFEXITED(receiverStatus) && WEXITSTATUS(receiverStatus) == 0;
     run.seconds = std::chrono::duration<double>(end - start).count();
     run.packets = static_cast<int>((kImageSize + 127) / 128);
     QFile received(outDir + "/received.bin");
@@ -161,12 +171,24 @@ int main(int argc, char** argv) {
         print("line-timed transfer failed");
         return 1;
     }
-    const double idealBytes = 1 + timed.packets * (133.0 + 1.0) + 1 + 1; // C, packets+ACKs, EOT, ACK
+    const double idealBytes =
+        1 + timed.packets * (133.0 + 1.0) + 1 + 1; // C, packets+ACKs, EOT, ACK
     const double ideal = idealBytes * kByteSeconds;
     const double efficiency = 100.0 * ideal / timed.seconds;
     std::snprintf(line, sizeof(line), "line-timed: %d packets, ideal %.3f s, measured %.3f s",
                   timed.packets, ideal, timed.seconds);
     print(line);
+    if (!timed.gaps.empty()) {
+        const double packetLine = 134 * kByteSeconds;
+        const auto at = [&](double q) {
+            return 1e6 *
+                   (timed.gaps[static_cast<size_t>(q * (timed.gaps.size() - 1))] - packetLine);
+        };
+        std::snprintf(line, sizeof(line),
+                      "time per packet beyond the line: median %.0f us, 90th %.0f us, 99th %.0f us",
+                      at(0.5), at(0.9), at(0.99));
+        print(line);
+    }
 
     const Run fast = toolTransfer(window, path, false);
     if (!fast.ok) {
@@ -174,8 +196,9 @@ int main(int argc, char** argv) {
         return 1;
     }
     const double toolRate = fast.packets / fast.seconds;
-    std::snprintf(line, sizeof(line), "tool without line timing: %d packets in %.3f s, %.0f packets/s",
-                  fast.packets, fast.seconds, toolRate);
+    std::snprintf(line, sizeof(line),
+                  "tool without line timing: %d packets in %.3f s, %.0f packets/s", fast.packets,
+                  fast.seconds, toolRate);
     print(line);
 
     const Run reference = lrzszTransfer(path, dir.path());

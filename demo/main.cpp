@@ -104,7 +104,8 @@ private:
             });
         }
         if (options.automatic && clock.elapsed() > kTimeoutMs) {
-            say(QStringLiteral("Timed out: the device did not report %1 within %2 s (last status: %3).")
+            say(QStringLiteral(
+                    "Timed out: the device did not report %1 within %2 s (last status: %3).")
                     .arg(kNewVersion)
                     .arg(kTimeoutMs / 1000)
                     .arg(lastStatus));
@@ -122,7 +123,8 @@ private:
         else if (status.startsWith(" downloading firmware"))
             name += QStringLiteral("-progress");
         else if (status.contains(QLatin1String("Successfully")))
-            name += QLatin1Char('-') + QString(status).toLower().replace(QLatin1Char(' '), QLatin1Char('-'));
+            name += QLatin1Char('-') +
+                    QString(status).toLower().replace(QLatin1Char(' '), QLatin1Char('-'));
         else if (pageKind(page) == QLatin1String("device information") &&
                  versionShown(page) == QLatin1String(kNewVersion))
             name += QStringLiteral("-updated");
@@ -136,10 +138,11 @@ private:
                 picture = window->screen()->grabWindow(window->winId());
             else
                 picture = window->grab();
-            const QString path = QDir(options.screenshots)
-                                     .filePath(QStringLiteral("%1-%2.png")
-                                                   .arg(taken.indexOf(name) + 1, 2, 10, QLatin1Char('0'))
-                                                   .arg(name));
+            const QString path =
+                QDir(options.screenshots)
+                    .filePath(QStringLiteral("%1-%2.png")
+                                  .arg(taken.indexOf(name) + 1, 2, 10, QLatin1Char('0'))
+                                  .arg(name));
             picture.save(path);
             say(QStringLiteral("[screenshot] ") + path);
         });
@@ -168,7 +171,8 @@ Options parse(int argc, char** argv) {
             std::exit(2);
         }
     }
-    const bool display = qEnvironmentVariableIsSet("DISPLAY") || qEnvironmentVariableIsSet("WAYLAND_DISPLAY");
+    const bool display =
+        qEnvironmentVariableIsSet("DISPLAY") || qEnvironmentVariableIsSet("WAYLAND_DISPLAY");
     if (!display)
         options.automatic = true;
     if (options.automatic && !display && !qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
@@ -192,7 +196,8 @@ int main(int argc, char** argv) {
         return 1;
     }
     WebDAL::SetBaseUrl(QString::fromStdString(service.baseUrl()));
-    say(QStringLiteral("Local update service on %1").arg(QString::fromStdString(service.baseUrl())));
+    say(QStringLiteral("Local update service on %1")
+            .arg(QString::fromStdString(service.baseUrl())));
 
     sim::DeviceConfig config;
     config.lineTiming = true;

@@ -29,8 +29,10 @@ const size_t kShortFrame = 5;
 const char kVersionMarker[] = "FWVER:";
 const std::chrono::nanoseconds kByteTime(86806); // 10 bits at 115200 baud
 const int kPollMs = 2;
+const auto kBusyWindow = std::chrono::milliseconds(3);
 const auto kReadGrace = std::chrono::milliseconds(30);
 const auto kReadWaitLimit = std::chrono::seconds(20);
+const auto kArriveWait = std::chrono::milliseconds(500);
 
 void sleepUntil(Clock::time_point t) {
     std::this_thread::sleep_until(t);
@@ -111,6 +113,18 @@ void SimDevice::clearReceived() {
 std::vector<Event> SimDevice::events() const {
     std::lock_guard<std::mutex> lock(mutex);
     return eventLog;
+}
+
+bool SimDevice::firstEvent(const std::string& what, Clock::time_point* when) const {
+    std::lock_guard<std::mutex> lock(mutex);
+    for (const Event& e : eventLog) {
+        if (e.what == what) {
+            if (when)
+                *when = e.when;
+            return true;
+        }
+    }
+    return false;
 }
 
 Bytes SimDevice::receivedImage() const {
@@ -195,10 +209,16 @@ void SimDevice::run() {
             std::this_thread::sleep_for(std::chrono::milliseconds(kPollMs));
             continue;
         }
+        // Right after a reply the next command is due at once: watch the line
+        // without sleeping for a moment, as a device's receiver does.
+        const bool busy = Clock::now() - lastReply.load() < kBusyWindow;
         pollfd pfd{fd, POLLIN, 0};
-        const int ready = ::poll(&pfd, 1, kPollMs);
-        if (ready <= 0 || !(pfd.revents & POLLIN))
+        const int ready = ::poll(&pfd, 1, busy ? 0 : kPollMs);
+        if (ready <= 0 || !(pfd.revents & POLLIN)) {
+            if (busy)
+                std::this_thread::yield();
             continue;
+        }
         std::unique_lock<std::mutex> lock(mutex);
         if (fd != masterFd)
             continue;
@@ -474,6 +494,7 @@ void SimDevice::reply(const Bytes& bytes) {
             ::poll(&pfd, 1, 10);
         }
     }
+    lastReply = Clock::now();
 }
 
 void SimDevice::reply(const std::string& text) {
@@ -486,13 +507,22 @@ void SimDevice::reply(const std::string& text) {
 void SimDevice::restart(Mode next, int goneMs, bool waitUntilRead, bool vanishAtOnce) {
     if (vanishAtOnce)
         isPresent = false;
+    // The reply reaches the tool's side of the terminal a moment after it was
+    // written: first wait for it to arrive there (unless the tool has read it
+    // already), then for the tool to read it.
+    const auto arriveBy = Clock::now() + kArriveWait;
     const auto limit = Clock::now() + kReadWaitLimit;
+    bool arrived = false;
     while (waitUntilRead && slaveFd >= 0 && Clock::now() < limit && !stopping) {
         int pending = 0;
-        if (ioctl(slaveFd, TIOCINQ, &pending) != 0 || pending == 0)
+        if (ioctl(slaveFd, TIOCINQ, &pending) != 0)
+            break;
+        if (pending > 0)
+            arrived = true;
+        else if (arrived || Clock::now() > arriveBy)
             break;
         mutex.unlock();
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
         mutex.lock();
     }
     mutex.unlock();

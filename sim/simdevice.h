@@ -105,6 +105,8 @@ public:
     Bytes received() const;
     void clearReceived();
     std::vector<Event> events() const;
+    // Time of the first event of a kind; false when there was none.
+    bool firstEvent(const std::string& what, std::chrono::steady_clock::time_point* when) const;
     // The image of the last transfer, as received (with its 0x1A padding).
     Bytes receivedImage() const;
     // Current version bytes of the normal firmware.
@@ -157,6 +159,7 @@ private:
     int crcRequests = 0;
 
     std::chrono::steady_clock::time_point rxFree;
+    std::atomic<std::chrono::steady_clock::time_point> lastReply{};
 
     std::atomic<bool> stopping{false};
     std::thread worker;

@@ -225,6 +225,23 @@ private slots:
         QCOMPARE(Globals::currentOrder, 9);
     }
 
+    void auxiliarySlots() {
+        PtyFixture pty;
+        QVERIFY(window->OpenComPort(pty.slavePath()));
+        window->handerSign();
+        QCOMPARE(pty.read(6), hex("6E0106018F6E"));
+        QCOMPARE(Globals::currentOrder, 6);
+
+        LogCapture log;
+        window->HasReceivedData(); // nothing received yet
+        QCOMPARE(log.count("收到数据了"), 0);
+        pty.write("x");
+        QTRY_COMPARE_WITH_TIMEOUT(Globals::ReceivedData->size(), 1, 2000);
+        QVERIFY(window->receivedSinceInitStatus());
+        window->HasReceivedData();
+        QCOMPARE(log.count("收到数据了"), 1);
+    }
+
 private:
     MainWindow* window = nullptr;
 };

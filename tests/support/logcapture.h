@@ -1,9 +1,9 @@
 #pragma once
 
-#include <mutex>
 #include <QString>
 #include <QStringList>
 #include <QtGlobal>
+#include <mutex>
 
 // Records every debug log line of the process while it exists (thread-safe).
 class LogCapture {

@@ -1,0 +1,153 @@
+// The update branches of the reply handler, fed byte by byte from a
+// pseudo-terminal.
+#include "device/platform.h"
+#include "support/logcapture.h"
+#include "support/ptyfixture.h"
+#include "support/rig.h"
+
+#include <QFile>
+#include <QSerialPort>
+#include <QTemporaryDir>
+
+class TestUpdateBranches : public QObject {
+    Q_OBJECT
+private:
+    std::unique_ptr<MainWindow> window;
+    std::unique_ptr<PtyFixture> pty;
+    QTemporaryDir dir;
+
+private slots:
+    void init() {
+        resetToolState();
+        Globals::RestartPauseMs = 0;
+        window = std::make_unique<MainWindow>();
+        window->StopPortThreads();
+        pty = std::make_unique<PtyFixture>();
+        QVERIFY(window->OpenComPort(pty->slavePath()));
+        Globals::PortName = pty->slavePath();
+    }
+    void cleanup() {
+        window.reset();
+        pty.reset();
+        Platform::SetWindows10Override(std::nullopt);
+        XModemDAL::FileData.clear();
+        Globals::RestartPauseMs = 3000;
+    }
+
+    void checksumMustMatchAsAWholeNumber_data() {
+        QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<bool>("matches");
+        QTest::newRow("CRC:512") << QByteArray("CRC:512\r\n") << true;
+        QTest::newRow("bare 512") << QByteArray("512") << true;
+        QTest::newRow("51") << QByteArray("51") << false;
+        QTest::newRow("5120") << QByteArray("CRC:5120") << false;
+        QTest::newRow("1512") << QByteArray("CRC:1512") << false;
+        QTest::newRow("second of two") << QByteArray("CRC:5121 CRC:512") << true;
+        QTest::newRow("nothing") << QByteArray("CRC:") << false;
+    }
+    void checksumMustMatchAsAWholeNumber() {
+        QFETCH(QByteArray, reply);
+        QFETCH(bool, matches);
+        Globals::FileCrc = 512;
+        XModemDAL::CrcOrder();
+        QCOMPARE(pty->read(1), QByteArray("v"));
+        pty->write(reply);
+        QCOMPARE(pty->read(1), QByteArray(matches ? "r" : "v"));
+        QCOMPARE(Globals::currentOrder, matches ? 39 : 38);
+        QCOMPARE(Globals::IsNeedResetDevice, matches);
+    }
+
+    void restartReplies_data() {
+        QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<bool>("confirmed");
+        QTest::newRow("Restart") << QByteArray("Restart OK") << true;
+        QTest::newRow("Value") << QByteArray("Value=1") << true;
+        QTest::newRow("late checksum reply") << QByteArray("CRC:512") << false;
+        QTest::newRow("lower case") << QByteArray("restart") << false;
+    }
+    void restartReplies() {
+        QFETCH(QByteArray, reply);
+        QFETCH(bool, confirmed);
+        Globals::IsUpdateMode = true;
+        XModemDAL::RestartOrder();
+        QCOMPARE(pty->read(1), QByteArray("r"));
+        LogCapture log;
+        pty->write(reply);
+        QTRY_VERIFY_WITH_TIMEOUT(log.contains("RestartOrder，重启:" + QString::fromLatin1(reply)),
+                                 2000);
+        QCOMPARE(bool(Globals::IsUpdateMode), !confirmed);
+        QCOMPARE(window->port()->isOpen(), !confirmed);
+        QCOMPARE(log.contains("status text: Firmware Update Successfully"), confirmed);
+    }
+
+    void packetAcknowledgements() {
+        QFile file(dir.filePath("fw.bin"));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(QByteArray(64 * 128, 'x')); // 64 packets, 8 KB
+        file.close();
+        Globals::UpdateFilePath = file.fileName();
+        LogCapture log;
+
+        XModemDAL::StartTransfer();
+        QCOMPARE(pty->read(1), QByteArray("u"));
+        pty->write("C");
+        QCOMPARE(pty->read(133).left(3), QByteArray::fromHex("0101FE"));
+        pty->write("\x06");
+        QCOMPARE(pty->read(133).left(3), QByteArray::fromHex("0102FD"));
+        QVERIFY(log.contains("status text:  firmware processing   0/8 KB"));
+        for (int n = 2; n <= 8; ++n) {
+            pty->write("\x06");
+            pty->read(133);
+        }
+        QVERIFY(log.contains("status text:  firmware processing   1/8 KB"));
+        QCOMPARE(XModemDAL::PacketIndex, 9);
+
+        // NAK at packet 10: total first, then (10 * 128) / 1024, and "u" again.
+        pty->write("\x06");
+        pty->read(133);
+        QCOMPARE(XModemDAL::PacketIndex, 10);
+        pty->write("\x15");
+        QCOMPARE(pty->read(1), QByteArray("u"));
+        QVERIFY(log.contains("status text:  firmware processing    8/1 KB"));
+        pty->write("C");
+        QCOMPARE(pty->read(133).left(3), QByteArray::fromHex("0101FE"));
+
+        // EOT and other bytes change nothing; a "C" only on Windows 10.
+        pty->write("\x04");
+        pty->write("Z");
+        Platform::SetWindows10Override(false);
+        pty->write("C");
+        QCOMPARE(pty->drain(100), QByteArray());
+        QCOMPARE(Globals::currentOrder, 36);
+        QVERIFY(log.contains("发送完成"));
+        Platform::SetWindows10Override(true);
+        pty->write("C");
+        QCOMPARE(pty->read(1), QByteArray("u"));
+
+        // The last acknowledgement writes EOT, whose ACK asks for the checksum twice.
+        pty->write("C");
+        pty->read(133);
+        XModemDAL::PacketIndex = 64;
+        XModemDAL::Sequence = 64;
+        pty->write("\x06");
+        QCOMPARE(pty->read(1), QByteArray("\x04"));
+        pty->write("\x06");
+        QCOMPARE(pty->read(2), QByteArray("vv"));
+    }
+
+    void bootLoaderModelReply() {
+        Globals::IsUpdateMode = true;
+        XModemDAL::GetDeviceInfoWhenUpdate();
+        QCOMPARE(pty->read(1), QByteArray("c"));
+        pty->write("short\r\n"); // 10 bytes or fewer: asked again
+        QCOMPARE(pty->read(1), QByteArray("c"));
+        pty->write("  131152M2300101 boot\r\n");
+        QTRY_VERIFY_WITH_TIMEOUT(qobject_cast<XModemUpdate*>(window->centralWidget()), 2000);
+        QCOMPARE(Device::DeviceInfo, QStringLiteral("131152M2300101 boot"));
+        QCOMPARE(Globals::DeviceModel, QStringLiteral("131152M2300101"));
+        Globals::IsUpdateMode = false;
+    }
+};
+
+QTEST_MAIN(TestUpdateBranches)
+#include "test_update_branches.moc"
