@@ -34,16 +34,11 @@ const QString kRestartMarkerAlt = QStringLiteral("Value");
 
 const char kResetFrame[] = {'\x6E', '\x01', '\x11', '\x01', '\x8F', '\x6E'};
 
-// The bytes up to the first zero byte, decoded as UTF-8.
 QString asText(const QByteArray& bytes) {
-    const int nul = bytes.indexOf('\0');
-    return QString::fromUtf8(nul >= 0 ? bytes.left(nul) : bytes);
+    return Utility::Utf8UpToNul(bytes);
 }
-
-// The bytes up to the first zero byte, decoded as Latin-1.
 QString asLatin1(const QByteArray& bytes) {
-    const int nul = bytes.indexOf('\0');
-    return QString::fromLatin1(nul >= 0 ? bytes.left(nul) : bytes);
+    return Utility::Latin1UpToNul(bytes);
 }
 
 // A byte taken as a signed 8-bit value, in decimal.

@@ -35,11 +35,7 @@ const QString kTextRejected = QStringLiteral("update file error");
 
 // The reply body as text, up to the first zero byte.
 QString replyText(QNetworkReply* reply) {
-    QByteArray body = reply->readAll();
-    const int nul = body.indexOf('\0');
-    if (nul >= 0)
-        body.truncate(nul);
-    return QString::fromUtf8(body);
+    return Utility::Utf8UpToNul(reply->readAll());
 }
 } // namespace
 

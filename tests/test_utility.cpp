@@ -44,6 +44,17 @@ private slots:
                  QStringLiteral("-9223372036854775808"));
     }
 
+    void textUpToNul() {
+        QCOMPARE(Utility::Utf8UpToNul(QByteArray("ab\0cd", 5)), QStringLiteral("ab"));
+        QCOMPARE(Utility::Utf8UpToNul(QByteArray("\xe7\x89\x88")), QString::fromUtf8("版"));
+        QCOMPARE(Utility::Latin1UpToNul(QByteArray("\x8F"
+                                                   "C",
+                                                   2)),
+                 QString::fromLatin1("\x8F"
+                                     "C"));
+        QCOMPARE(Utility::Latin1UpToNul(QByteArray("\0x", 2)), QString());
+    }
+
     void md5Hex_data() {
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("digest");

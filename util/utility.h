@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <QtGlobal>
 
@@ -12,6 +13,10 @@ int StrToInt(const QString& text);
 // Decimal text of a value, with a leading "-" when negative.
 QString IntToStr(int value);
 QString Int64ToStr(qint64 value);
+
+// The bytes up to the first zero byte (or the end), decoded as UTF-8 or Latin-1.
+QString Utf8UpToNul(const QByteArray& bytes);
+QString Latin1UpToNul(const QByteArray& bytes);
 
 // MD5 of the UTF-8 bytes as 32 lower-case hex digits; an empty text gives "".
 QString Md5Hex(const QString& text);
