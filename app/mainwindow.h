@@ -69,7 +69,7 @@ private:
 
     // Reply branches, selected by the id of the command written last.
     void handleInitStatus();
-    void handleVersion(const QByteArray& newBytes);
+    void handleVersion();
     void handleDeviceInfo();
     void handleWatchId();
     void handleDeviceInfoWhenUpdate(const QByteArray& newBytes);

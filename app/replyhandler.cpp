@@ -34,13 +34,6 @@ const QString kRestartMarkerAlt = QStringLiteral("Value");
 
 const char kResetFrame[] = {'\x6E', '\x01', '\x11', '\x01', '\x8F', '\x6E'};
 
-QString asText(const QByteArray& bytes) {
-    return Utility::Utf8UpToNul(bytes);
-}
-QString asLatin1(const QByteArray& bytes) {
-    return Utility::Latin1UpToNul(bytes);
-}
-
 // A byte taken as a signed 8-bit value, in decimal.
 QString decimal(const QByteArray& bytes, int index) {
     return Utility::IntToStr(static_cast<qint8>(bytes.at(index)));
@@ -83,7 +76,7 @@ void MainWindow::HandlerData() {
         handleDeviceInfo();
         break;
     case IdGetVersionInfo:
-        handleVersion(newBytes);
+        handleVersion();
         break;
     case IdGetWatchId:
         handleWatchId();
@@ -161,8 +154,7 @@ void MainWindow::handleInitStatus() {
 // The reply is read from the buffer, from its first 6E, once it ends with the
 // end byte or has reached the longest form, so that a reply delivered in
 // pieces reads the same as one delivered whole.
-void MainWindow::handleVersion(const QByteArray& newBytes) {
-    Q_UNUSED(newBytes);
+void MainWindow::handleVersion() {
     const QByteArray& buffer = *Globals::ReceivedData;
     qCDebug(lcApp).noquote() << "GetVersionInfo" << hexText(buffer);
     const int start = buffer.indexOf(kFrameStart);
@@ -194,12 +186,13 @@ void MainWindow::handleDeviceInfo() {
     const auto clean = [](QString text) {
         return text.remove(QLatin1Char(' ')).remove(QLatin1Char('?')).trimmed();
     };
-    qCDebug(lcApp).noquote() << "GetDeviceInfo" << buffer.size() << clean(asText(buffer));
+    qCDebug(lcApp).noquote() << "GetDeviceInfo" << buffer.size()
+                             << clean(Utility::Utf8UpToNul(buffer));
     if (buffer.size() < kDeviceInfoMinimum)
         return;
     const QByteArray payload = buffer.mid(3, buffer.size() - 5);
     buffer = payload;
-    Device::DeviceInfo = clean(asText(payload));
+    Device::DeviceInfo = clean(Utility::Utf8UpToNul(payload));
     if (Device::DeviceInfo.contains(kModelFragment))
         Device::DeviceInfo = kUpdatableModel;
     Globals::ProductType = kProductType;
@@ -213,7 +206,7 @@ void MainWindow::handleDeviceInfo() {
 //   ... 6E xx xx F<device number, 19 characters or more> xx   (24 bytes or more)
 void MainWindow::handleWatchId() {
     QByteArray& buffer = *Globals::ReceivedData;
-    const QString text = asText(buffer);
+    const QString text = Utility::Utf8UpToNul(buffer);
     qCDebug(lcApp).noquote() << "GetWatchId" << buffer.size() << text;
     if (buffer.size() < kWatchIdMinimum)
         return;
@@ -228,7 +221,7 @@ void MainWindow::handleWatchId() {
         return;
     buffer.remove(0, start + 3);
     buffer.chop(1);
-    Device::WatchId = asText(buffer).trimmed();
+    Device::WatchId = Utility::Utf8UpToNul(buffer).trimmed();
     qCDebug(lcApp).noquote() << "设备ID：  " + Device::WatchId;
     EndInfoQuery();
     AddControl(new InitPage());
@@ -237,13 +230,13 @@ void MainWindow::handleWatchId() {
 // Boot-loader device information, the answer to "c": its model as text,
 // 11 bytes or more in one write.
 void MainWindow::handleDeviceInfoWhenUpdate(const QByteArray& newBytes) {
-    qCDebug(lcApp).noquote() << "GetDeviceInfoWhenUpdate:" + asText(newBytes);
+    qCDebug(lcApp).noquote() << "GetDeviceInfoWhenUpdate:" + Utility::Utf8UpToNul(newBytes);
     if (Globals::ReceivedData->size() < kBootModelMinimum) {
         qCDebug(lcApp).noquote() << "getDeviceInfoWhenUpdate 再发一次获取固件";
         GetDeviceInfoWhenUpdate();
         return;
     }
-    Device::DeviceInfo = asText(*Globals::ReceivedData).trimmed();
+    Device::DeviceInfo = Utility::Utf8UpToNul(*Globals::ReceivedData).trimmed();
     qCDebug(lcApp).noquote() << "Device::DeviceInfo=" + Device::DeviceInfo;
     if (!Device::DeviceInfo.contains(kUpdatableModel))
         return;
@@ -254,7 +247,7 @@ void MainWindow::handleDeviceInfoWhenUpdate(const QByteArray& newBytes) {
 // Answer to UpdateSoftwareInfo: any bytes. The device restarts into its boot
 // loader; the port is closed and searched for again.
 void MainWindow::handleUpdateSoftwareInfo(const QByteArray& newBytes) {
-    qCDebug(lcApp).noquote() << "UpdateSoftwareInfo:" + asText(newBytes);
+    qCDebug(lcApp).noquote() << "UpdateSoftwareInfo:" + Utility::Utf8UpToNul(newBytes);
     StopMonitor();
     CloseComPort();
     pauseForRestart();
@@ -346,7 +339,7 @@ void MainWindow::handleEndOrder(const QByteArray& newBytes) {
 // the decimal number (for example "CRC:51234").
 void MainWindow::handleCrcOrder(const QByteArray& newBytes) {
     qCDebug(lcApp).noquote() << "正确CRC:" + Utility::IntToStr(Globals::FileCrc);
-    const QString reported = asLatin1(newBytes);
+    const QString reported = Utility::Latin1UpToNul(newBytes);
     qCDebug(lcApp).noquote() << "实际CRC:" + reported;
     if (!containsWholeNumber(reported, Globals::FileCrc)) {
         qCDebug(lcApp).noquote() << "再发CRC";
@@ -363,7 +356,7 @@ void MainWindow::handleCrcOrder(const QByteArray& newBytes) {
 
 // Answer to "r": a text containing "Restart" (or "Value") confirms the restart.
 void MainWindow::handleRestartOrder(const QByteArray& newBytes) {
-    const QString reply = asLatin1(newBytes);
+    const QString reply = Utility::Latin1UpToNul(newBytes);
     qCDebug(lcApp).noquote() << "RestartOrder，重启:" + reply;
     if (!reply.contains(kRestartMarker) && !reply.contains(kRestartMarkerAlt))
         return;

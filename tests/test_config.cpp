@@ -1,5 +1,6 @@
 #include "app/state/state.h"
 #include "config/configdal.h"
+#include "support/files.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -8,12 +9,7 @@
 #include <csignal>
 #include <sys/resource.h>
 
-namespace {
-QByteArray readAll(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-} // namespace
+namespace {} // namespace
 
 class TestConfig : public QObject {
     Q_OBJECT
@@ -39,24 +35,24 @@ private slots:
 
     void exactFileBytes() {
         ConfigDAL::WriteConfig({{"isneedupdate", "a<b&c"}}, brand());
-        QCOMPARE(readAll(brand()), QByteArray("<?xml version=\"1.0\" encoding=\"uft-8\"?>\n"
-                                              "<configuration>\n"
-                                              "    <isneedupdate>a&lt;b&amp;c</isneedupdate>\n"
-                                              "</configuration>\n"));
+        QCOMPARE(fileBytes(brand()), QByteArray("<?xml version=\"1.0\" encoding=\"uft-8\"?>\n"
+                                                "<configuration>\n"
+                                                "    <isneedupdate>a&lt;b&amp;c</isneedupdate>\n"
+                                                "</configuration>\n"));
         ConfigDAL::WriteConfig({{"message", ""}}, brand());
-        QCOMPARE(readAll(brand()), QByteArray("<?xml version=\"1.0\" encoding=\"uft-8\"?>\n"
-                                              "<configuration>\n"
-                                              "    <message></message>\n"
-                                              "</configuration>\n"));
+        QCOMPARE(fileBytes(brand()), QByteArray("<?xml version=\"1.0\" encoding=\"uft-8\"?>\n"
+                                                "<configuration>\n"
+                                                "    <message></message>\n"
+                                                "</configuration>\n"));
         ConfigDAL::WriteConfig({{"message", QString::fromUtf8("版本")}}, brand());
-        QVERIFY(readAll(brand()).contains("<message>\xe7\x89\x88\xe6\x9c\xac</message>"));
+        QVERIFY(fileBytes(brand()).contains("<message>\xe7\x89\x88\xe6\x9c\xac</message>"));
         QCOMPARE(ConfigDAL::GetUpdateBrand("message"), QString::fromUtf8("版本"));
     }
 
     void emptyMapGivesEmptyRoot() {
         ConfigDAL::WriteConfig({}, brand());
-        QCOMPARE(readAll(brand()), QByteArray("<?xml version=\"1.0\" encoding=\"uft-8\"?>\n"
-                                              "<configuration/>\n"));
+        QCOMPARE(fileBytes(brand()), QByteArray("<?xml version=\"1.0\" encoding=\"uft-8\"?>\n"
+                                                "<configuration/>\n"));
         QCOMPARE(ConfigDAL::GetUpdateBrand("result"), QString());
     }
 
@@ -116,7 +112,7 @@ private slots:
 
     void failedWriteKeepsThePreviousFile() {
         ConfigDAL::WriteConfig({{"isneedupdate", "true"}}, brand());
-        const QByteArray before = readAll(brand());
+        const QByteArray before = fileBytes(brand());
         // Files may not grow beyond 512 bytes: the new file fails half-way.
         rlimit saved{};
         QCOMPARE(getrlimit(RLIMIT_FSIZE, &saved), 0);
@@ -129,7 +125,7 @@ private slots:
         setrlimit(RLIMIT_FSIZE, &saved);
         std::signal(SIGXFSZ, previousHandler);
         QVERIFY(!written);
-        QCOMPARE(readAll(brand()), before);
+        QCOMPARE(fileBytes(brand()), before);
         QCOMPARE(ConfigDAL::GetUpdateBrand("isneedupdate"), QStringLiteral("true"));
         QCOMPARE(QDir(Globals::AppPath + "/cfg").entryList(QDir::Files),
                  QStringList{"UpdateBrand.xml"});

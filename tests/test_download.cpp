@@ -1,10 +1,12 @@
 // The firmware download page against the local update service, through the
 // real main window and the simulated device.
 #include "config/configdal.h"
+#include "support/files.h"
 #include "support/logcapture.h"
 #include "support/rig.h"
 
 #include <QDir>
+
 #include <QFile>
 #include <QMovie>
 
@@ -13,10 +15,6 @@ const QByteArray kUpdateStart = QByteArray::fromHex("6E011C010101") + QByteArray
                                 QByteArray::fromHex("018F6E0134288F");
 const int kWait = 8000;
 
-QByteArray fileBytes(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 } // namespace
 
 class TestDownload : public QObject {
