@@ -11,6 +11,7 @@
 #include "util/utility.h"
 
 #include <QSerialPort>
+#include <QTimer>
 
 using namespace XModemDAL;
 
@@ -20,12 +21,15 @@ const char kFrameEnd = '\x8F';
 const char kCarriageReturn = '\x0D';
 const char kLineFeed = '\x0A';
 const int kInitStatusLength = 6;
-const int kLongestVersionReply = 8;
 const int kDeviceInfoMinimum = 17;
 const int kWatchIdMinimum = 24;
 const int kWatchIdPieceMinimum = 19;
 const int kBootModelMinimum = 11;
 const int kShortDeviceInfo = 5;
+// The receive buffer keeps at most this many of the newest bytes: far above
+// the longest reply (some tens of bytes), so a device that keeps talking where
+// nothing reads costs neither memory nor time per notification without bound.
+const int kReceiveLimit = 64 * 1024;
 const QString kModelFragment = QStringLiteral("52M");
 const QString kUpdatableModel = QStringLiteral("131152M2300101");
 const QString kProductType = QStringLiteral("R52M");
@@ -43,49 +47,132 @@ QString hexText(const QByteArray& bytes) {
     return QString::fromLatin1(bytes.toHex());
 }
 
-// True when text holds the decimal number as a whole number: not preceded or
-// followed by another digit.
-bool containsWholeNumber(const QString& text, int number) {
-    const QString wanted = Utility::IntToStr(number);
-    for (int from = 0;;) {
-        const int at = text.indexOf(wanted, from);
-        if (at < 0)
-            return false;
-        const int end = at + wanted.size();
-        const bool digitBefore = at > 0 && text.at(at - 1).isDigit();
-        const bool digitAfter = end < text.size() && text.at(end).isDigit();
-        if (!digitBefore && !digitAfter)
-            return true;
-        from = at + 1;
+// A framed reply is complete once its last byte is the frame's end byte.
+bool endsFrame(const QByteArray& bytes) {
+    return !bytes.isEmpty() && bytes.at(bytes.size() - 1) == kFrameEnd;
+}
+
+// Replies that are read whole: their branch waits for the frame's end byte or
+// for the line to go quiet. The one-byte replies of the packet phase and the
+// boot loader's answer to the update start are read as they come.
+bool readsWholeReplies(int order) {
+    switch (order) {
+    case IdGetInitStatus:
+    case IdGetDeviceInfo:
+    case IdGetVersionInfo:
+    case IdGetWatchId:
+    case IdGetDeviceInfoWhenUpdate:
+    case IdCrcOrder:
+    case IdRestartOrder:
+        return true;
+    default:
+        return false;
     }
+}
+
+bool isAsciiDigit(QChar c) {
+    return c >= QLatin1Char('0') && c <= QLatin1Char('9');
+}
+
+// Where a checksum report holds the expected sum: nowhere, as its last digits
+// (more digits may still come), or followed by another character.
+enum class ChecksumFound { No, AtEnd, Whole };
+
+// The device reports its checksum as text holding a decimal number, such as
+// "CRC:51234". A run of digits counts when its value is the expected 32-bit
+// sum read unsigned or, after a minus sign, signed; leading zeros are allowed,
+// further digits are not ("5120" is not 512).
+ChecksumFound findChecksum(const QString& text, int expected) {
+    const quint64 asUnsigned = static_cast<quint32>(expected);
+    const qint64 asSigned = expected;
+    ChecksumFound found = ChecksumFound::No;
+    for (int i = 0; i < text.size();) {
+        if (!isAsciiDigit(text.at(i))) {
+            ++i;
+            continue;
+        }
+        const int first = i;
+        while (i < text.size() && isAsciiDigit(text.at(i)))
+            ++i;
+        int significant = first;
+        while (significant < i - 1 && text.at(significant) == QLatin1Char('0'))
+            ++significant;
+        // Longer than any 32-bit value: cannot be equal.
+        if (i - significant > 10)
+            continue;
+        const quint64 value = text.mid(significant, i - significant).toULongLong();
+        const bool negative = first > 0 && text.at(first - 1) == QLatin1Char('-');
+        const bool equal =
+            value == asUnsigned || (negative && -static_cast<qint64>(value) == asSigned);
+        if (!equal)
+            continue;
+        if (i < text.size())
+            return ChecksumFound::Whole;
+        found = ChecksumFound::AtEnd;
+    }
+    return found;
 }
 } // namespace
 
 void MainWindow::HandlerData() {
     hasReceivedData = true;
-    if (!serialPort)
+    if (!serialPort || !serialPort->isOpen())
         return;
     const QByteArray newBytes = serialPort->readAll();
-    Globals::ReceivedData->append(newBytes);
+    if (newBytes.isEmpty())
+        return;
+    appendReceived(newBytes);
+    if (readsWholeReplies(Globals::currentOrder))
+        replyQuietTimer->start();
+    dispatchReply(newBytes, false);
+}
 
+void MainWindow::appendReceived(const QByteArray& bytes) {
+    QByteArray& buffer = *Globals::ReceivedData;
+    buffer.append(bytes);
+    const int excess = buffer.size() - kReceiveLimit;
+    if (excess <= 0)
+        return;
+    buffer.remove(0, excess);
+    if (receiveOverflowLogged)
+        return;
+    receiveOverflowLogged = true;
+    qCDebug(lcApp).noquote() << "the device sent more than" << kReceiveLimit
+                             << "bytes without a reply being taken; only the newest are kept";
+}
+
+// The line has been silent for the quiet interval: a reply that has not ended
+// itself is now taken as complete.
+void MainWindow::onReplyQuiet() {
+    // Bytes still waiting in the system are read before anything is decided.
+    if (Platform::PendingInput(serialPort) > 0) {
+        replyQuietTimer->start();
+        return;
+    }
+    if (Globals::ReceivedData->isEmpty() || !readsWholeReplies(Globals::currentOrder))
+        return;
+    dispatchReply(QByteArray(), true);
+}
+
+void MainWindow::dispatchReply(const QByteArray& newBytes, bool quiet) {
     switch (Globals::currentOrder) {
     case IdGetInitStatus:
-        handleInitStatus();
+        handleInitStatus(quiet);
         break;
     case IdGetDeviceInfo:
-        handleDeviceInfo();
+        handleDeviceInfo(quiet);
         break;
     case IdGetVersionInfo:
-        handleVersion();
+        handleVersion(quiet);
         break;
     case IdGetWatchId:
-        handleWatchId();
+        handleWatchId(quiet);
         break;
     case IdUpdateSoftwareInfo:
         handleUpdateSoftwareInfo(newBytes);
         break;
     case IdGetDeviceInfoWhenUpdate:
-        handleDeviceInfoWhenUpdate(newBytes);
+        handleDeviceInfoWhenUpdate(quiet);
         break;
     case IdStartOrder:
         handleStartOrder(newBytes);
@@ -97,10 +184,10 @@ void MainWindow::HandlerData() {
         handleEndOrder(newBytes);
         break;
     case IdCrcOrder:
-        handleCrcOrder(newBytes);
+        handleCrcOrder(quiet);
         break;
     case IdRestartOrder:
-        handleRestartOrder(newBytes);
+        handleRestartOrder(quiet);
         break;
     default:
         break; // no branch: the bytes stay in the buffer
@@ -110,17 +197,13 @@ void MainWindow::HandlerData() {
 // Init status, the answer to 6E 01 02 01 8F:
 //   normal firmware:  6E xx xx <status> xx xx        (6 bytes, status signed)
 //   boot loader:      0D 0A ...                      (carriage return first)
-void MainWindow::handleInitStatus() {
+// Any other reply, whatever its length, goes on to the version query.
+void MainWindow::handleInitStatus(bool quiet) {
     const QByteArray& buffer = *Globals::ReceivedData;
+    if (!quiet && !endsFrame(buffer))
+        return;
     qCDebug(lcApp).noquote() << "GetInitStatus";
     int n = buffer.size();
-
-    // A normal reply, or the boot loader's line break, that the port delivered
-    // in pieces: wait for the rest instead of reading a fragment.
-    if (n > 0 && n < kInitStatusLength && buffer.at(0) == kFrameStart)
-        return;
-    if (n == 1 && buffer.at(0) == kCarriageReturn)
-        return;
 
     if (n >= 2 && buffer.at(0) == kCarriageReturn) {
         if (Device::DeviceInfo.size() < kShortDeviceInfo) {
@@ -147,24 +230,21 @@ void MainWindow::handleInitStatus() {
     GetVersionInfo();
 }
 
-// Version, the answer to 6E 01 03 03 8F:
+// Version, the answer to 6E 01 03 03 8F, read from its first 6E:
 //   6E xx xx <major> <minor> 8F             (6 bytes)  -> "major.0minor" below 10
 //   6E xx xx <a> <b> <c> 8F                 (7 bytes)  -> "a.b.c"
 //   6E xx xx <a> <b> ... 8F                 (8 bytes)  -> "a.b"
-// The reply is read from the buffer, from its first 6E, once it ends with the
-// end byte or has reached the longest form, so that a reply delivered in
-// pieces reads the same as one delivered whole.
-void MainWindow::handleVersion() {
+// Another length keeps the version read before.
+void MainWindow::handleVersion(bool quiet) {
     const QByteArray& buffer = *Globals::ReceivedData;
-    qCDebug(lcApp).noquote() << "GetVersionInfo" << hexText(buffer);
     const int start = buffer.indexOf(kFrameStart);
     if (start < 0)
         return;
+    if (!quiet && !endsFrame(buffer))
+        return;
+    qCDebug(lcApp).noquote() << "GetVersionInfo" << hexText(buffer);
     const QByteArray reply = buffer.mid(start);
     const int length = reply.size();
-    if (reply.at(length - 1) != kFrameEnd && length < kLongestVersionReply)
-        return;
-
     if (length == 7) {
         Device::VersionInfo =
             QString("%1.%2.%3").arg(decimal(reply, 3), decimal(reply, 4), decimal(reply, 5));
@@ -181,8 +261,10 @@ void MainWindow::handleVersion() {
 
 // Device information, the answer to 6E 01 03 02 8F:
 //   6E xx xx <model text ...> xx xx        (17 bytes or more)
-void MainWindow::handleDeviceInfo() {
+void MainWindow::handleDeviceInfo(bool quiet) {
     QByteArray& buffer = *Globals::ReceivedData;
+    if (!quiet && !endsFrame(buffer))
+        return;
     const auto clean = [](QString text) {
         return text.remove(QLatin1Char(' ')).remove(QLatin1Char('?')).trimmed();
     };
@@ -204,8 +286,10 @@ void MainWindow::handleDeviceInfo() {
 
 // Device number, the answer to 6E 01 04 01 8F:
 //   ... 6E xx xx F<device number, 19 characters or more> xx   (24 bytes or more)
-void MainWindow::handleWatchId() {
+void MainWindow::handleWatchId(bool quiet) {
     QByteArray& buffer = *Globals::ReceivedData;
+    if (!quiet && !endsFrame(buffer))
+        return;
     const QString text = Utility::Utf8UpToNul(buffer);
     qCDebug(lcApp).noquote() << "GetWatchId" << buffer.size() << text;
     if (buffer.size() < kWatchIdMinimum)
@@ -228,9 +312,12 @@ void MainWindow::handleWatchId() {
 }
 
 // Boot-loader device information, the answer to "c": its model as text,
-// 11 bytes or more in one write.
-void MainWindow::handleDeviceInfoWhenUpdate(const QByteArray& newBytes) {
-    qCDebug(lcApp).noquote() << "GetDeviceInfoWhenUpdate:" + Utility::Utf8UpToNul(newBytes);
+// 11 bytes or more, taken once the line is quiet.
+void MainWindow::handleDeviceInfoWhenUpdate(bool quiet) {
+    if (!quiet)
+        return;
+    qCDebug(lcApp).noquote() << "GetDeviceInfoWhenUpdate:" +
+                                    Utility::Utf8UpToNul(*Globals::ReceivedData);
     if (Globals::ReceivedData->size() < kBootModelMinimum) {
         qCDebug(lcApp).noquote() << "getDeviceInfoWhenUpdate 再发一次获取固件";
         GetDeviceInfoWhenUpdate();
@@ -252,8 +339,7 @@ void MainWindow::handleUpdateSoftwareInfo(const QByteArray& newBytes) {
     CloseComPort();
     pauseForRestart();
     Globals::currentOrder = IdStartOrder;
-    updatePortThread = newSearchThread(&MainWindow::OpenComPortForUpdate);
-    updatePortThread->start(QThread::InheritPriority);
+    searchForUpdate(&MainWindow::OpenComPortForUpdate);
 }
 
 void MainWindow::OpenComPortForUpdate() {
@@ -265,8 +351,7 @@ void MainWindow::OpenComPortForUpdate() {
         return;
     }
     Globals::currentOrder = IdGetDeviceInfo;
-    updatePortThread = newSearchThread(&MainWindow::OpenComPortForUpdate);
-    updatePortThread->start(QThread::InheritPriority);
+    searchForUpdate(&MainWindow::OpenComPortForUpdate);
 }
 
 // Answer to "u": "C" when the boot loader is ready for the first packet.
@@ -336,12 +421,16 @@ void MainWindow::handleEndOrder(const QByteArray& newBytes) {
 }
 
 // Answer to "v": the device's checksum of what it received, as text holding
-// the decimal number (for example "CRC:51234").
-void MainWindow::handleCrcOrder(const QByteArray& newBytes) {
+// the decimal number (for example "CRC:51234"). A match followed by another
+// character is taken at once; anything else once the line is quiet.
+void MainWindow::handleCrcOrder(bool quiet) {
+    const QString reported = Utility::Latin1UpToNul(*Globals::ReceivedData);
+    const ChecksumFound found = findChecksum(reported, Globals::FileCrc);
+    if (!quiet && found != ChecksumFound::Whole)
+        return;
     qCDebug(lcApp).noquote() << "正确CRC:" + Utility::IntToStr(Globals::FileCrc);
-    const QString reported = Utility::Latin1UpToNul(newBytes);
     qCDebug(lcApp).noquote() << "实际CRC:" + reported;
-    if (!containsWholeNumber(reported, Globals::FileCrc)) {
+    if (found == ChecksumFound::No) {
         qCDebug(lcApp).noquote() << "再发CRC";
         CrcOrder();
         return;
@@ -354,15 +443,17 @@ void MainWindow::handleCrcOrder(const QByteArray& newBytes) {
     pauseForRestart();
 }
 
-// Answer to "r": a text containing "Restart" (or "Value") confirms the restart.
-void MainWindow::handleRestartOrder(const QByteArray& newBytes) {
-    const QString reply = Utility::Latin1UpToNul(newBytes);
+// Answer to "r": a text containing "Restart" (or "Value") confirms the
+// restart; read whole, once the line is quiet.
+void MainWindow::handleRestartOrder(bool quiet) {
+    if (!quiet)
+        return;
+    const QString reply = Utility::Latin1UpToNul(*Globals::ReceivedData);
     qCDebug(lcApp).noquote() << "RestartOrder，重启:" + reply;
     if (!reply.contains(kRestartMarker) && !reply.contains(kRestartMarkerAlt))
         return;
     Globals::IsUpdateMode = false;
     Globals::SetStatusText(QStringLiteral("Firmware Update Successfully"));
     CloseComPort();
-    updatePortThread = newSearchThread(&MainWindow::InitPC);
-    updatePortThread->start(QThread::InheritPriority);
+    searchForUpdate(&MainWindow::InitPC);
 }
