@@ -8,9 +8,12 @@
 #include "ui_mainwindow.h"
 
 #include <QCoreApplication>
+#include <QLabel>
 #include <QMouseEvent>
+#include <QPointer>
 #include <QSerialPort>
 #include <QThread>
+#include <QTimer>
 
 static void initResources() {
     Q_INIT_RESOURCE(resources);
@@ -19,6 +22,14 @@ static void initResources() {
 namespace {
 const QString kTitlePrefix = QStringLiteral("Tembra Update Tool V");
 const qint32 kBaudRate = 115200;
+// How long the line must stay silent after a byte before a reply that has not
+// ended itself (with a frame's end byte) is taken as complete. A device may
+// write a reply in pieces, one per 1 ms USB frame, and USB-serial bridges hold
+// bytes back for up to 16 ms (their latency timer): 20 ms covers one such
+// hold-back and is still far below anything a user notices.
+const int kReplyQuietMs = 20;
+// Shown on the no-device page while the device's port is listed but cannot be opened.
+const QString kCannotOpenText = QStringLiteral("Cannot open %1: %2");
 // Frameless but with minimise and close hints: the window is moved by dragging.
 const Qt::WindowFlags kWindowFlags =
     Qt::Window | Qt::WindowMinimizeButtonHint | Qt::CustomizeWindowHint | Qt::WindowCloseButtonHint;
@@ -40,6 +51,12 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui::MainWi
 
     setWindowTitle(kTitlePrefix + Globals::Version);
 
+    replyQuietTimer = new QTimer(this);
+    replyQuietTimer->setSingleShot(true);
+    replyQuietTimer->setTimerType(Qt::PreciseTimer);
+    replyQuietTimer->setInterval(kReplyQuietMs);
+    connect(replyQuietTimer, &QTimer::timeout, this, &MainWindow::onReplyQuiet);
+
     SearchComPort();
     connect(this, SIGNAL(ComPortDissappear()), this, SLOT(AddNoControl()));
     monitorThread = new ThreadMonitorDevice();
@@ -59,26 +76,23 @@ MainWindow::~MainWindow() {
 // thread touches the globals or this window once the window is gone.
 void MainWindow::StopPortThreads() {
     monitorWanted = false;
+    const QList<QThread*> threads = {monitorThread, Globals::ComPortThread, updatePortThread};
     // No finished() of a stopped thread may reach this window afterwards.
-    for (ThreadComPort* thread : searchThreads)
+    for (QThread* thread : threads) {
+        if (!thread)
+            continue;
         disconnect(thread, nullptr, this, nullptr);
-    if (monitorThread) {
-        disconnect(monitorThread, nullptr, this, nullptr);
-        monitorThread->requestInterruption();
-        monitorThread->wait();
-        delete monitorThread;
-        monitorThread = nullptr;
-    }
-    for (ThreadComPort* thread : searchThreads) {
         thread->requestInterruption();
-        thread->wait();
     }
-    for (ThreadComPort* thread : searchThreads) {
-        if (Globals::ComPortThread == thread)
-            Globals::ComPortThread = nullptr;
-        delete thread;
+    for (QThread* thread : threads) {
+        if (thread)
+            thread->wait();
     }
-    searchThreads.clear();
+    delete monitorThread;
+    monitorThread = nullptr;
+    delete Globals::ComPortThread;
+    Globals::ComPortThread = nullptr;
+    delete updatePortThread;
     updatePortThread = nullptr;
 }
 
@@ -111,6 +125,20 @@ bool MainWindow::OpenComPort(const QString& name) {
     serialPort->setDataBits(QSerialPort::Data8);
     serialPort->setParity(QSerialPort::NoParity);
     connect(serialPort, SIGNAL(readyRead()), this, SLOT(HandlerData()));
+    // A hung-up line (the device unplugged or restarted) keeps reporting read
+    // errors until the port is closed; the close happens on the next pass of
+    // the event loop, outside the port's own notification.
+    QPointer<QSerialPort> port(serialPort);
+    connect(serialPort, &QSerialPort::errorOccurred, this,
+            [this, port](QSerialPort::SerialPortError error) {
+                if (error != QSerialPort::ResourceError && error != QSerialPort::ReadError)
+                    return;
+                const QString reason = port ? port->errorString() : QString();
+                QTimer::singleShot(0, this, [this, port, reason] {
+                    if (port && port == serialPort)
+                        onPortLost(reason);
+                });
+            });
     qCDebug(lcApp).noquote() << "串口已打开";
     return true;
 }
@@ -120,6 +148,22 @@ void MainWindow::CloseComPort() {
         return;
     serialPort->close();
     qCDebug(lcApp).noquote() << "串口已关闭";
+}
+
+void MainWindow::onPortLost(const QString& reason) {
+    if (!serialPort || !serialPort->isOpen())
+        return;
+    qCDebug(lcApp).noquote() << "port" << serialPort->portName()
+                             << "lost its line (" + reason + "): closing it";
+    CloseComPort();
+    // During an update the monitor is off and the transfer stands still where
+    // it is; otherwise the device has gone, which the monitor would report a
+    // moment later, perhaps not at all if it comes back under the same name.
+    if (!monitorWanted || Globals::IsUpdateMode)
+        return;
+    Globals::PortName = Globals::NoDevicePortName;
+    Globals::NoDeviceMessage = Globals::PlugInMessage;
+    AddNoControl();
 }
 
 bool MainWindow::writeCommand(const char* data, qint64 length, int order) {
@@ -133,6 +177,8 @@ bool MainWindow::writeCommand(const char* data, qint64 length, int order) {
     }
     Globals::ReceivedData->clear();
     Globals::currentOrder = order;
+    replyQuietTimer->stop();
+    receiveOverflowLogged = false;
     if (length > 0) {
         serialPort->write(data, length);
         // Out now rather than on the next pass of the event loop: the device
@@ -158,11 +204,18 @@ void MainWindow::SendByteArray(const QByteArray& data, int order) {
 // ---------------------------------------------------------------------------
 // Device connection control
 
-ThreadComPort* MainWindow::newSearchThread(void (MainWindow::*slot)()) {
-    auto* thread = new ThreadComPort();
-    searchThreads.append(thread);
-    connect(thread, &QThread::finished, this, slot);
-    return thread;
+void MainWindow::searchForUpdate(void (MainWindow::*slot)()) {
+    if (!updatePortThread)
+        updatePortThread = new ThreadComPort();
+    // A search still under way is ended first; with its connection removed,
+    // its end reports to nobody.
+    disconnect(updatePortThread, &QThread::finished, this, nullptr);
+    if (updatePortThread->isRunning()) {
+        updatePortThread->requestInterruption();
+        updatePortThread->wait();
+    }
+    connect(updatePortThread, &QThread::finished, this, slot);
+    updatePortThread->start(QThread::InheritPriority);
 }
 
 void MainWindow::SearchComPort() {
@@ -173,8 +226,9 @@ void MainWindow::SearchComPort() {
         Globals::ComPortThread->start(QThread::InheritPriority);
         return;
     }
-    Globals::ComPortThread = newSearchThread(
-        Globals::IsUpdateMode ? &MainWindow::OpenComPortForUpdate : &MainWindow::InitPC);
+    Globals::ComPortThread = new ThreadComPort();
+    connect(Globals::ComPortThread, &QThread::finished, this,
+            Globals::IsUpdateMode ? &MainWindow::OpenComPortForUpdate : &MainWindow::InitPC);
     Globals::ComPortThread->start(QThread::InheritPriority);
 }
 
@@ -201,8 +255,19 @@ void MainWindow::onMonitorFinished() {
         monitorThread->start(QThread::InheritPriority);
 }
 
+bool MainWindow::showsNoDevicePage(const QString& text) const {
+    auto* page = qobject_cast<NoDevice*>(centralWidget());
+    return page && page->statusLabel()->text() == text &&
+           Globals::StatusLabel.data() == page->statusLabel();
+}
+
+// The device has gone: its port is closed, a no-device page is shown (unless
+// the same one is shown already: the monitor reports an absent device every
+// second) and the search starts again.
 void MainWindow::AddNoControl() {
-    AddControl(new NoDevice());
+    CloseComPort();
+    if (!showsNoDevicePage(Globals::NoDeviceMessage))
+        AddControl(new NoDevice());
     SearchComPort();
 }
 
@@ -218,7 +283,17 @@ void MainWindow::InitPC() {
     if (!OpenComPort(name)) {
         SearchComPort();
         qCDebug(lcApp).noquote() << "打不开" + name;
-        AddControl(new NoDevice());
+        // The port is listed but refuses to open (held by another program, or
+        // not permitted): say so, with the system's reason, rather than ask
+        // for a device that is plugged in. Retries keep the page while the
+        // text stays the same.
+        const QString reason = serialPort ? serialPort->errorString() : QString();
+        const QString text = kCannotOpenText.arg(name, reason);
+        if (!showsNoDevicePage(text)) {
+            auto* page = new NoDevice();
+            page->SetMessage(text);
+            AddControl(page);
+        }
         return;
     }
     if (Globals::IsUpdateMode) {

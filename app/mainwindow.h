@@ -3,12 +3,13 @@
 #include "app/globals.h"
 #include "pages/nodevice.h"
 
-#include <QList>
 #include <QMainWindow>
 #include <QPoint>
+#include <type_traits>
 
 class QMouseEvent;
 class QSerialPort;
+class QTimer;
 class ThreadComPort;
 class ThreadMonitorDevice;
 
@@ -63,22 +64,36 @@ private:
     bool writeCommand(const char* data, qint64 length, int order);
     void startMonitor();
     void onMonitorFinished();
-    // A new search thread reporting to the given slot; kept for shutdown.
-    ThreadComPort* newSearchThread(void (MainWindow::*slot)());
+    // Starts the search that an update uses to find the port again, on one
+    // reused thread object, reporting to the given slot.
+    void searchForUpdate(void (MainWindow::*slot)());
     void pauseForRestart();
 
+    // The port reported that its line is gone (hang-up, unplug).
+    void onPortLost(const QString& reason);
+    // True when the page shown is a no-device page reading text whose label
+    // is the current status label: building another would change nothing.
+    bool showsNoDevicePage(const QString& text) const;
+
+    // Reply handling: appends to the bounded receive buffer, then runs the
+    // branch of the command written last; quiet is true when the line has
+    // been silent for the quiet interval since the last byte.
+    void appendReceived(const QByteArray& bytes);
+    void dispatchReply(const QByteArray& newBytes, bool quiet);
+    void onReplyQuiet();
+
     // Reply branches, selected by the id of the command written last.
-    void handleInitStatus();
-    void handleVersion();
-    void handleDeviceInfo();
-    void handleWatchId();
-    void handleDeviceInfoWhenUpdate(const QByteArray& newBytes);
+    void handleInitStatus(bool quiet);
+    void handleVersion(bool quiet);
+    void handleDeviceInfo(bool quiet);
+    void handleWatchId(bool quiet);
+    void handleDeviceInfoWhenUpdate(bool quiet);
     void handleUpdateSoftwareInfo(const QByteArray& newBytes);
     void handleStartOrder(const QByteArray& newBytes);
     void handlePacketReply(const QByteArray& newBytes);
     void handleEndOrder(const QByteArray& newBytes);
-    void handleCrcOrder(const QByteArray& newBytes);
-    void handleRestartOrder(const QByteArray& newBytes);
+    void handleCrcOrder(bool quiet);
+    void handleRestartOrder(bool quiet);
 
     Ui::MainWindow* ui;
     QPoint windowPos;
@@ -92,16 +107,19 @@ private:
     // Whether the monitor should be running; a stop that has not taken effect
     // yet is followed by a restart when this is set again.
     bool monitorWanted = false;
-    // Every search thread this window made, stopped and deleted at exit.
-    QList<ThreadComPort*> searchThreads;
+    // Fires once the line has been quiet for the quiet interval after a byte.
+    QTimer* replyQuietTimer = nullptr;
+    // The receive buffer overflowed during the current reply (logged once).
+    bool receiveOverflowLogged = false;
 };
 
 // Shows a page as the window's central widget; while no device port is known a
 // new no-device page is shown instead and the given page is left alive, hidden.
+// A no-device page given here is itself what would be shown, so it is shown.
 template <typename T> void AddControl(T* page) {
     if (!Globals::MainWin)
         return;
-    if (!Globals::HasDevicePort()) {
+    if (!std::is_same<T, NoDevice>::value && !Globals::HasDevicePort()) {
         Globals::MainWin->setCentralWidget(new NoDevice());
         return;
     }

@@ -5,7 +5,21 @@
 #include "device/portlist.h"
 #include "device/threadsleep.h"
 
-ThreadComPort::~ThreadComPort() = default;
+namespace {
+std::atomic<int> instances{0};
+}
+
+ThreadComPort::ThreadComPort() {
+    ++instances;
+}
+
+ThreadComPort::~ThreadComPort() {
+    --instances;
+}
+
+int ThreadComPort::Instances() {
+    return instances;
+}
 
 void ThreadComPort::run() {
     qCDebug(lcDevice).noquote() << "正在搜索串口......";

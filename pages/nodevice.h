@@ -17,6 +17,9 @@ public:
     ~NoDevice() override;
 
     QLabel* statusLabel() const;
+    // Shows a text of its own in place of the no-device message; a text too
+    // wide for one line wraps onto two around the same centre.
+    void SetMessage(const QString& text);
 
 private:
     Ui::NoDevice* ui;
