@@ -6,7 +6,9 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
+#include <signal.h>
 #include <sys/ioctl.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -33,6 +35,8 @@ const auto kBusyWindow = std::chrono::milliseconds(3);
 const auto kReadGrace = std::chrono::milliseconds(30);
 const auto kReadWaitLimit = std::chrono::seconds(20);
 const auto kArriveWait = std::chrono::milliseconds(500);
+// Folders where programs keep serial-port lock files, in the order they look.
+const char* const kLockFolders[] = {"/var/lock", "/run/lock", "/tmp"};
 
 void sleepUntil(Clock::time_point t) {
     std::this_thread::sleep_until(t);
@@ -60,8 +64,13 @@ SimDevice::SimDevice(DeviceConfig config) : cfg(std::move(config)), currentMode(
 SimDevice::~SimDevice() {
     stopping = true;
     worker.join();
+    releasePort();
     std::lock_guard<std::mutex> lock(mutex);
     closePty();
+    if (pendingMaster >= 0) {
+        ::close(pendingMaster);
+        ::close(pendingSlave);
+    }
 }
 
 void SimDevice::plug() {
@@ -73,6 +82,97 @@ void SimDevice::plug() {
 void SimDevice::unplug() {
     std::lock_guard<std::mutex> lock(mutex);
     closePty();
+}
+
+void SimDevice::replug(int goneMs) {
+    std::lock_guard<std::mutex> lock(mutex);
+    if (pendingMaster >= 0)
+        return;
+    // The new terminal exists before the old one goes, so it gets another name.
+    if (!makePty(&pendingMaster, &pendingSlave, &pendingPath))
+        return;
+    closePty();
+    plugAt = Clock::now() + std::chrono::milliseconds(goneMs);
+}
+
+// Called with the mutex held, by the worker once plugAt has come.
+void SimDevice::finishReplug() {
+    masterFd = pendingMaster;
+    slaveFd = pendingSlave;
+    slavePath = pendingPath;
+    pendingMaster = -1;
+    pendingSlave = -1;
+    isPresent = true;
+    ++appearanceCount;
+}
+
+bool SimDevice::holdPort() {
+    std::string path;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (holderPid > 0 || slavePath.empty())
+            return false;
+        path = slavePath;
+    }
+    std::string folder;
+    for (const char* candidate : kLockFolders) {
+        if (::access(candidate, W_OK) == 0) {
+            folder = candidate;
+            break;
+        }
+    }
+    // The lock names the port below /dev with "/" written as "_", and holds
+    // the holder's process id, program name and host name, one per line.
+    std::string name = path.rfind("/dev/", 0) == 0 ? path.substr(5) : path;
+    for (char& c : name)
+        c = c == '/' ? '_' : c;
+    const std::string lockPath = folder + "/LCK.." + name;
+    char exe[512] = {0};
+    const ssize_t exeLength = ::readlink("/proc/self/exe", exe, sizeof(exe) - 1);
+    std::string program = exeLength > 0 ? std::string(exe, static_cast<size_t>(exeLength)) : "";
+    program = program.substr(program.rfind('/') + 1);
+    char host[256] = {0};
+    ::gethostname(host, sizeof(host) - 1);
+
+    const pid_t pid = ::fork();
+    if (pid < 0)
+        return false;
+    if (pid == 0) {
+        // The holder: opens the port exclusively and waits to be ended.
+        const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY);
+        if (fd >= 0)
+            ::ioctl(fd, TIOCEXCL);
+        for (;;)
+            ::pause();
+    }
+    const std::string text = std::to_string(pid) + "\n" + program + "\n" + std::string(host) + "\n";
+    const int lockFd = ::open(lockPath.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+    const bool locked = lockFd >= 0 && ::write(lockFd, text.data(), text.size()) ==
+                                           static_cast<ssize_t>(text.size());
+    if (lockFd >= 0)
+        ::close(lockFd);
+    std::lock_guard<std::mutex> lock(mutex);
+    holderPid = pid;
+    holderLock = locked ? lockPath : std::string();
+    return locked;
+}
+
+void SimDevice::releasePort() {
+    pid_t pid;
+    std::string lockPath;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        pid = holderPid;
+        lockPath = holderLock;
+        holderPid = -1;
+        holderLock.clear();
+    }
+    if (pid <= 0)
+        return;
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, nullptr, 0);
+    if (!lockPath.empty())
+        ::unlink(lockPath.c_str());
 }
 
 bool SimDevice::present() const {
@@ -152,23 +252,32 @@ DeviceConfig SimDevice::config() const {
     return cfg;
 }
 
+// A raw pseudo-terminal with a non-blocking master end.
+bool SimDevice::makePty(int* master, int* slave, std::string* path) {
+    char name[256] = {0};
+    if (openpty(master, slave, name, nullptr, nullptr) != 0) {
+        std::perror("openpty");
+        return false;
+    }
+    termios tio{};
+    tcgetattr(*slave, &tio);
+    cfmakeraw(&tio);
+    tcsetattr(*slave, TCSANOW, &tio);
+    fcntl(*master, F_SETFL, fcntl(*master, F_GETFL) | O_NONBLOCK);
+    *path = name;
+    return true;
+}
+
 // Called with the mutex held.
 void SimDevice::openPty() {
     int master = -1;
     int slave = -1;
-    char name[256] = {0};
-    if (openpty(&master, &slave, name, nullptr, nullptr) != 0) {
-        std::perror("openpty");
+    std::string path;
+    if (!makePty(&master, &slave, &path))
         return;
-    }
-    termios tio{};
-    tcgetattr(slave, &tio);
-    cfmakeraw(&tio);
-    tcsetattr(slave, TCSANOW, &tio);
-    fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
     masterFd = master;
     slaveFd = slave; // kept open, so the master never sees a hang-up
-    slavePath = name;
+    slavePath = path;
     isPresent = true;
     ++appearanceCount;
 }
@@ -202,6 +311,8 @@ void SimDevice::run() {
         int fd;
         {
             std::lock_guard<std::mutex> lock(mutex);
+            if (pendingMaster >= 0 && Clock::now() >= plugAt)
+                finishReplug();
             fd = masterFd;
         }
         if (fd < 0) {
@@ -420,7 +531,10 @@ bool SimDevice::handleBoot(Bytes& input) {
         uint32_t sum = imageChecksum();
         if (crcRequests <= cfg.wrongCrcReplies)
             sum += 1;
-        reply("CRC:" + std::to_string(sum));
+        std::string digits = std::to_string(sum);
+        if (static_cast<int>(digits.size()) < cfg.crcDigits)
+            digits.insert(0, static_cast<size_t>(cfg.crcDigits) - digits.size(), '0');
+        reply("CRC:" + digits);
         break;
     }
     case 'r':

@@ -25,10 +25,16 @@
 //   packet (133 bytes: 01, seq, 255-seq, 128 data, CRC hi, CRC lo), checked strictly
 //        -> ACK (06), or NAK (15) for a bad or unexpected one
 //   EOT  -> ACK
-//   "v"  -> "CRC:<n>", n the sum of the CRC-16 of the received blocks
+//   "v"  -> "CRC:<n>", n the sum of the CRC-16 of the received blocks (unsigned,
+//           optionally zero-padded to a fixed number of digits)
 //   "r"  -> "Restart OK\r\n", then a restart into the normal firmware, whose version is
 //           the one carried by the received image ("FWVER:" followed by three bytes)
 //   the update start frame -> 6E 01 1C 01 8F and a restart into the boot loader again
+//
+// Unplugging closes the terminal's master end: the tool's side hangs up, as a
+// USB CDC port does when its device goes. A quick replug comes back under a
+// new name; a port can be held by another process (as another program that
+// locks the port would), so that the tool cannot open it.
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -70,6 +76,7 @@ struct DeviceConfig {
     int cancelAtPacket = 0;     // answer CAN to the k-th packet and then nothing
     int readyCOnceAtPacket = 0; // answer "C" instead of ACK to the k-th packet, once
     int wrongCrcReplies = 0;    // the first m "v" requests report a wrong checksum
+    int crcDigits = 0;          // checksum zero-padded to this many digits (0: as is)
     bool restartReplyWithoutMarker = false; // "r" answered without "Restart"/"Value"
     bool restartAfterReply = true;          // restart at all after "r"
 
@@ -93,6 +100,13 @@ public:
     // Plug the device in (a new pseudo-terminal) or pull it out.
     void plug();
     void unplug();
+    // Pulls the device out and plugs it back in after goneMs, under a name
+    // other than the one it had (the old terminal may still be held open).
+    void replug(int goneMs);
+    // Another process opens the port exclusively and locks it, as a program
+    // that holds a serial port does, until releasePort(). False on failure.
+    bool holdPort();
+    void releasePort();
 
     bool present() const;
     std::string portPath() const;
@@ -124,7 +138,9 @@ public:
 private:
     void run();
     void openPty();
+    bool makePty(int* master, int* slave, std::string* path);
     void closePty();
+    void finishReplug();
     void handleInput(Bytes& input);
     bool handleNormal(Bytes& input);
     bool handleBoot(Bytes& input);
@@ -144,6 +160,14 @@ private:
     std::string slavePath;
     bool isPresent = false;
     int appearanceCount = 0;
+    // A replug in progress: the new terminal, listed once plugAt has come.
+    int pendingMaster = -1;
+    int pendingSlave = -1;
+    std::string pendingPath;
+    std::chrono::steady_clock::time_point plugAt{};
+    // The process holding the port, and its lock file.
+    int holderPid = -1;
+    std::string holderLock;
     Bytes receivedBytes;
     std::vector<Event> eventLog;
     Bytes image;

@@ -10,6 +10,8 @@
 #include "support/simports.h"
 
 #include <QElapsedTimer>
+#include <QLabel>
+#include <QSerialPort>
 #include <QtTest>
 #include <memory>
 #include <mutex>
@@ -44,6 +46,11 @@ private:
 };
 
 const PortEntry kOther{"ttyS0", "16550A serial port"};
+
+QString statusTextOf(QWidget* page) {
+    auto* label = page ? page->findChild<QLabel*>("statusMsg") : nullptr;
+    return label ? label->text() : QString();
+}
 const PortEntry kFirst{"ttyACM0", "USB CDC Serial (velmorix)"};
 const PortEntry kSecond{"ttyACM1", "Velmorix Watch"};
 } // namespace
@@ -52,6 +59,7 @@ class TestThreads : public QObject {
     Q_OBJECT
 private slots:
     void init() { resetToolState(); }
+    void cleanup() { ThreadMonitorDevice::SetPollMs(ThreadMonitorDevice::DefaultPollMs); }
 
     void matchingRule_data() {
         QTest::addColumn<QList<PortEntry>>("ports");
@@ -193,6 +201,57 @@ private slots:
         QVERIFY(!log.contains("OpenComPortForUpdate"));
         QCOMPARE(pty.read(7).right(1), QByteArray("c"));
         Globals::IsUpdateMode = false;
+    }
+
+    // Without a device the monitor reports the absence on every pass; the
+    // window keeps one no-device page and no page or thread piles up.
+    void noDeviceBuildsNothingNewOnEveryPass() {
+        FakePorts fake;
+        ThreadMonitorDevice::SetPollMs(10);
+        MainWindow window;
+        QSignalSpy gone(&window, SIGNAL(ComPortDissappear()));
+        QTRY_VERIFY_WITH_TIMEOUT(gone.count() >= 5, 3000);
+        QPointer<QWidget> shown = window.centralWidget();
+        const int widgets = QApplication::allWidgets().size();
+        const int threads = ThreadComPort::Instances();
+        QTRY_VERIFY_WITH_TIMEOUT(gone.count() >= 100, 10000);
+        QCOMPARE(window.centralWidget(), shown.data());
+        QCOMPARE(QApplication::allWidgets().size(), widgets);
+        QCOMPARE(ThreadComPort::Instances(), threads);
+        QCOMPARE(statusTextOf(window.centralWidget()), Globals::PlugInMessage);
+    }
+
+    // While the port cannot be reopened for an update, one search thread
+    // object is reused for every retry.
+    void updateRetriesReuseOneSearchThread() {
+        FakePorts fake;
+        fake.set({{"/nonexistent/ttyGhost", "USB CDC ghost"}});
+        MainWindow window;
+        window.StopMonitor();
+        LogCapture log;
+        window.OpenComPortForUpdate();
+        QTRY_VERIFY_WITH_TIMEOUT(log.count("OpenComPortForUpdate") >= 6, 5000);
+        QVERIFY(ThreadComPort::Instances() <= 2);
+        QCOMPARE(Globals::currentOrder, 3);
+    }
+
+    // A device whose port changes name between two passes of the monitor (it
+    // came back while the old port was still held) is identified again on
+    // the new port.
+    void renamedPortIsIdentifiedAgain() {
+        PtyFixture first;
+        PtyFixture second;
+        FakePorts fake;
+        fake.set({{first.slavePath(), "USB CDC Serial"}});
+        MainWindow window;
+        const QByteArray initStatus = QByteArray::fromHex("6E0102018F6E");
+        QCOMPARE(first.read(6, 3000), initStatus);
+        LogCapture log;
+        fake.set({{second.slavePath(), "USB CDC Serial"}});
+        QCOMPARE(second.read(6, 5000), initStatus);
+        QVERIFY(log.contains("the device's port changed from " + first.slavePath()));
+        QCOMPARE(Globals::PortName.get(), second.slavePath());
+        QVERIFY(window.port()->isOpen());
     }
 
     void closingTheWindowStopsEveryThread() {

@@ -34,27 +34,41 @@ private slots:
         Globals::RestartPauseMs = 3000;
     }
 
-    void checksumMustMatchAsAWholeNumber_data() {
+    // The device's checksum report against the expected sum: a run of digits
+    // of the same value, with leading zeros or not, read unsigned or (after a
+    // minus sign) signed; never a longer number that merely contains it.
+    void checksumReports_data() {
+        QTest::addColumn<int>("crc");
         QTest::addColumn<QByteArray>("reply");
         QTest::addColumn<bool>("matches");
-        QTest::newRow("CRC:512") << QByteArray("CRC:512\r\n") << true;
-        QTest::newRow("bare 512") << QByteArray("512") << true;
-        QTest::newRow("51") << QByteArray("51") << false;
-        QTest::newRow("5120") << QByteArray("CRC:5120") << false;
-        QTest::newRow("1512") << QByteArray("CRC:1512") << false;
-        QTest::newRow("second of two") << QByteArray("CRC:5121 CRC:512") << true;
-        QTest::newRow("nothing") << QByteArray("CRC:") << false;
+        const int big = static_cast<int>(2415424288u); // a sum past 2^31
+        QTest::newRow("CRC:512") << 512 << QByteArray("CRC:512\r\n") << true;
+        QTest::newRow("bare 512") << 512 << QByteArray("512") << true;
+        QTest::newRow("51") << 512 << QByteArray("51") << false;
+        QTest::newRow("5120") << 512 << QByteArray("CRC:5120") << false;
+        QTest::newRow("1512") << 512 << QByteArray("CRC:1512") << false;
+        QTest::newRow("second of two") << 512 << QByteArray("CRC:5121 CRC:512") << true;
+        QTest::newRow("nothing") << 512 << QByteArray("CRC:") << false;
+        QTest::newRow("zero-padded") << 51234 << QByteArray("CRC:0051234") << true;
+        QTest::newRow("zero-padded 5120") << 512 << QByteArray("CRC:05120") << false;
+        QTest::newRow("zero") << 0 << QByteArray("CRC:0000") << true;
+        QTest::newRow("past 2^31, unsigned") << big << QByteArray("CRC:2415424288") << true;
+        QTest::newRow("past 2^31, signed") << big << QByteArray("CRC:-1879543008") << true;
+        QTest::newRow("past 2^31, sign dropped") << big << QByteArray("CRC:1879543008") << false;
+        QTest::newRow("longer than any sum") << 512 << QByteArray("CRC:4294967808") << false;
     }
-    void checksumMustMatchAsAWholeNumber() {
+    void checksumReports() {
+        QFETCH(int, crc);
         QFETCH(QByteArray, reply);
         QFETCH(bool, matches);
-        Globals::FileCrc = 512;
+        Globals::FileCrc = crc;
         XModemDAL::CrcOrder();
         QCOMPARE(pty->read(1), QByteArray("v"));
         pty->write(reply);
         QCOMPARE(pty->read(1), QByteArray(matches ? "r" : "v"));
         QCOMPARE(Globals::currentOrder, matches ? 39 : 38);
         QCOMPARE(Globals::IsNeedResetDevice, matches);
+        QCOMPARE(pty->drain(100), QByteArray());
     }
 
     void restartReplies_data() {
@@ -63,6 +77,8 @@ private slots:
         QTest::newRow("Restart") << QByteArray("Restart OK") << true;
         QTest::newRow("Value") << QByteArray("Value=1") << true;
         QTest::newRow("late checksum reply") << QByteArray("CRC:512") << false;
+        QTest::newRow("late checksum reply, then Restart")
+            << QByteArray("CRC:512Restart OK") << true;
         QTest::newRow("lower case") << QByteArray("restart") << false;
     }
     void restartReplies() {

@@ -56,10 +56,13 @@ public:
         return n;
     }
 
-    // Plugs the device in and waits for the device information page.
+    // Plugs the device in and waits for the device information page and for
+    // the query that ends the identification to reach the device.
     bool identify(int timeoutMs = 5000) {
         device->plug();
-        return QTest::qWaitFor([this] { return page<InitPage>() != nullptr; }, timeoutMs);
+        return QTest::qWaitFor(
+            [this] { return page<InitPage>() && device->firstEvent("frame:0F01", nullptr); },
+            timeoutMs);
     }
     void pressUpdate() {
         device->clearReceived();
