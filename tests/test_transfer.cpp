@@ -60,7 +60,10 @@ bool updatedTo(Rig& rig, const QString& version, int timeoutMs = kUpdateDone) {
 class TestTransfer : public QObject {
     Q_OBJECT
 private slots:
-    void init() { Globals::RestartPauseMs = 200; }
+    // Shorter than the tool's 3 s, but longer than the simulated device may
+    // take to drop its old port after its last reply (up to about 0.5 s), so
+    // the search never finds the port that is going away.
+    void init() { Globals::RestartPauseMs = 1000; }
     void cleanup() {
         Globals::RestartPauseMs = 3000;
         Platform::SetWindows10Override(std::nullopt);
