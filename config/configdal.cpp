@@ -9,6 +9,7 @@
 #include <QLoggingCategory>
 #include <QSaveFile>
 #include <QTextStream>
+#include <QXmlStreamReader>
 
 Q_LOGGING_CATEGORY(lcConfig, "tembra.config")
 
@@ -25,6 +26,64 @@ const int kIndent = 4;
 QString fileIn(const char* name) {
     return ConfigDAL::ConfigDir() + QString::fromLatin1(name);
 }
+
+// Characters that XML 1.0 can carry (its Char production).
+bool isXmlChar(uint c) {
+    return c == 0x9 || c == 0xA || c == 0xD || (c >= 0x20 && c <= 0xD7FF) ||
+           (c >= 0xE000 && c <= 0xFFFD) || (c >= 0x10000 && c <= 0x10FFFF);
+}
+
+// Characters that may begin and continue an XML element name (without the
+// colon, which namespace-aware readers reserve for prefixes).
+bool isNameStartChar(uint c) {
+    return (c >= 'A' && c <= 'Z') || c == '_' || (c >= 'a' && c <= 'z') ||
+           (c >= 0xC0 && c <= 0xD6) || (c >= 0xD8 && c <= 0xF6) || (c >= 0xF8 && c <= 0x2FF) ||
+           (c >= 0x370 && c <= 0x37D) || (c >= 0x37F && c <= 0x1FFF) ||
+           (c >= 0x200C && c <= 0x200D) || (c >= 0x2070 && c <= 0x218F) ||
+           (c >= 0x2C00 && c <= 0x2FEF) || (c >= 0x3001 && c <= 0xD7FF) ||
+           (c >= 0xF900 && c <= 0xFDCF) || (c >= 0xFDF0 && c <= 0xFFFD) ||
+           (c >= 0x10000 && c <= 0xEFFFF);
+}
+bool isNameChar(uint c) {
+    return isNameStartChar(c) || c == '-' || c == '.' || (c >= '0' && c <= '9') || c == 0xB7 ||
+           (c >= 0x300 && c <= 0x36F) || (c >= 0x203F && c <= 0x2040);
+}
+
+// Calls visit with each code point of text and the length it takes in text
+// (2 for a surrogate pair); a lone surrogate is passed as itself.
+template <typename Visit> void forEachCodePoint(const QString& text, Visit visit) {
+    for (int i = 0; i < text.size();) {
+        const QChar c = text.at(i);
+        if (c.isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate()) {
+            visit(QChar::surrogateToUcs4(c, text.at(i + 1)), i, 2);
+            i += 2;
+        } else {
+            visit(c.unicode(), i, 1);
+            ++i;
+        }
+    }
+}
+
+bool isXmlName(const QString& key) {
+    bool valid = !key.isEmpty();
+    forEachCodePoint(key, [&](uint c, int at, int) {
+        valid = valid && (at == 0 ? isNameStartChar(c) : isNameChar(c));
+    });
+    return valid;
+}
+
+// The value without the characters XML 1.0 cannot carry.
+QString xmlText(const QString& value, bool* dropped) {
+    QString text;
+    text.reserve(value.size());
+    forEachCodePoint(value, [&](uint c, int at, int length) {
+        if (isXmlChar(c))
+            text.append(value.midRef(at, length));
+        else
+            *dropped = true;
+    });
+    return text;
+}
 } // namespace
 
 QString ConfigDAL::ConfigDir() {
@@ -35,10 +94,46 @@ QString ConfigDAL::ReadValue(const QString& path, const QString& key) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return QString();
-    QDomDocument doc;
-    if (!doc.setContent(&file))
+    // The files are UTF-8: their declaration names "uft-8", which is no
+    // encoding, so it is set aside once the bytes are decoded.
+    QString content = QString::fromUtf8(file.readAll());
+    if (content.startsWith(QChar(0xFEFF)))
+        content.remove(0, 1);
+    const int declarationEnd = content.indexOf(QLatin1String("?>"));
+    if (content.startsWith(QLatin1String("<?xml")) && content.size() > 5 &&
+        content.at(5).isSpace() && declarationEnd > 0)
+        content.remove(0, declarationEnd + 2);
+    // A reader that keeps its own stack: however deep a file nests, it does
+    // not recurse.
+    QXmlStreamReader xml(content);
+    xml.setNamespaceProcessing(false);
+    QString value;
+    bool found = false;
+    if (xml.readNextStartElement()) {
+        while (xml.readNextStartElement()) {
+            if (found || xml.qualifiedName() != key) {
+                xml.skipCurrentElement();
+                continue;
+            }
+            found = true;
+            // All the text inside the element, as a DOM element's text().
+            for (int depth = 1; depth > 0 && !xml.atEnd();) {
+                xml.readNext();
+                if (xml.isStartElement())
+                    ++depth;
+                else if (xml.isEndElement())
+                    --depth;
+                else if (xml.isCharacters())
+                    value += xml.text();
+            }
+        }
+    }
+    // The file counts only when all of it is well-formed, after the key too.
+    while (!xml.atEnd())
+        xml.readNext();
+    if (xml.hasError())
         return QString();
-    return doc.documentElement().firstChildElement(key).text();
+    return value;
 }
 
 bool ConfigDAL::WriteConfig(const QHash<QString, QString>& values, const QString& path) {
@@ -54,16 +149,30 @@ bool ConfigDAL::WriteConfig(const QHash<QString, QString>& values, const QString
     QDomElement root = doc.createElement(kRootElement);
     doc.appendChild(root);
 
+    // Every entry written must read back: an entry whose key is no XML name
+    // is left out (and the write reported as failed), characters that XML
+    // cannot carry are left out of the values.
+    bool complete = true;
+    bool droppedCharacters = false;
     const QList<QString> keys = values.keys();
     const QList<QString> vals = values.values();
     for (int i = 0; i < keys.size(); ++i) {
+        if (!isXmlName(keys.at(i))) {
+            qCWarning(lcConfig).noquote()
+                << "not written to" << path << ": the key" << keys.at(i) << "is no XML name";
+            complete = false;
+            continue;
+        }
         QDomElement element = doc.createElement(keys.at(i));
-        QString value = vals.at(i);
+        QString value = xmlText(vals.at(i), &droppedCharacters);
         if (element.tagName() == kPasswordKey && value.size() < kPasswordHashBelow)
             value = Utility::Md5Hex(value);
         element.appendChild(doc.createTextNode(value));
         root.appendChild(element);
     }
+    if (droppedCharacters)
+        qCWarning(lcConfig).noquote()
+            << "characters that XML cannot hold were left out of values written to" << path;
 
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly)) {
@@ -73,7 +182,10 @@ bool ConfigDAL::WriteConfig(const QHash<QString, QString>& values, const QString
     QTextStream stream(&file);
     doc.save(stream, kIndent, QDomNode::EncodingFromDocument);
     stream.flush();
-    if (stream.status() != QTextStream::Ok || file.error() != QFileDevice::NoError) {
+    // The file's own buffer is written out here: commit() does not report a
+    // write that fails while it flushes.
+    const bool flushed = file.flush();
+    if (!flushed || stream.status() != QTextStream::Ok || file.error() != QFileDevice::NoError) {
         qCWarning(lcConfig).noquote()
             << "write failed, previous file kept:" << path << ":" << file.errorString();
         file.cancelWriting();
@@ -84,7 +196,7 @@ bool ConfigDAL::WriteConfig(const QHash<QString, QString>& values, const QString
             << "commit failed, previous file kept:" << path << ":" << file.errorString();
         return false;
     }
-    return true;
+    return complete;
 }
 
 QString ConfigDAL::GetFirmwareMCU(const QString& key) {

@@ -13,7 +13,9 @@ public:
 
     // Replaces the file at path by one that holds exactly the given entries.
     // The replacement is atomic: when it fails the previous file stays whole.
-    // Returns whether the new file is in place.
+    // Characters that XML cannot hold are left out of the values; an entry
+    // whose key is no XML name is left out. Returns whether the new file is
+    // in place with every entry.
     static bool WriteConfig(const QHash<QString, QString>& values, const QString& path);
 
     // The cfg directory: the application directory followed by "//cfg//".
