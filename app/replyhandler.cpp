@@ -79,12 +79,10 @@ bool isAsciiDigit(QChar c) {
 enum class ChecksumFound { No, AtEnd, Whole };
 
 // The device reports its checksum as text holding a decimal number, such as
-// "CRC:51234". A run of digits counts when its value is the expected 32-bit
-// sum read unsigned or, after a minus sign, signed; leading zeros are allowed,
-// further digits are not ("5120" is not 512).
+// "CRC:51234": a run of digits counts when it is the expected sum, also
+// zero-padded or, after a minus sign, signed; a longer number that merely
+// contains it does not ("5120" is not 512).
 ChecksumFound findChecksum(const QString& text, int expected) {
-    const quint64 asUnsigned = static_cast<quint32>(expected);
-    const qint64 asSigned = expected;
     ChecksumFound found = ChecksumFound::No;
     for (int i = 0; i < text.size();) {
         if (!isAsciiDigit(text.at(i))) {
@@ -94,17 +92,10 @@ ChecksumFound findChecksum(const QString& text, int expected) {
         const int first = i;
         while (i < text.size() && isAsciiDigit(text.at(i)))
             ++i;
-        int significant = first;
-        while (significant < i - 1 && text.at(significant) == QLatin1Char('0'))
-            ++significant;
-        // Longer than any 32-bit value: cannot be equal.
-        if (i - significant > 10)
-            continue;
-        const quint64 value = text.mid(significant, i - significant).toULongLong();
+        const QString digits = text.mid(first, i - first);
         const bool negative = first > 0 && text.at(first - 1) == QLatin1Char('-');
-        const bool equal =
-            value == asUnsigned || (negative && -static_cast<qint64>(value) == asSigned);
-        if (!equal)
+        if (!ChecksumEquals(digits, expected) &&
+            !(negative && ChecksumEquals(QLatin1Char('-') + digits, expected)))
             continue;
         if (i < text.size())
             return ChecksumFound::Whole;

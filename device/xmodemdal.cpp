@@ -87,6 +87,33 @@ int GetFileCrc(const QString& path) {
     return static_cast<int>(sum);
 }
 
+std::optional<qint64> ChecksumValue(const QString& text) {
+    int first = 0;
+    bool negative = false;
+    if (!text.isEmpty() && (text.at(0) == QLatin1Char('-') || text.at(0) == QLatin1Char('+'))) {
+        negative = text.at(0) == QLatin1Char('-');
+        first = 1;
+    }
+    if (first == text.size())
+        return std::nullopt;
+    for (int i = first; i < text.size(); ++i) {
+        if (text.at(i) < QLatin1Char('0') || text.at(i) > QLatin1Char('9'))
+            return std::nullopt;
+    }
+    int significant = first;
+    while (significant < text.size() - 1 && text.at(significant) == QLatin1Char('0'))
+        ++significant;
+    if (text.size() - significant > 10)
+        return std::nullopt;
+    const qint64 value = text.mid(significant).toLongLong();
+    return negative ? -value : value;
+}
+
+bool ChecksumEquals(const QString& text, int sum) {
+    const std::optional<qint64> value = ChecksumValue(text);
+    return value && (*value == sum || *value == static_cast<qint64>(static_cast<quint32>(sum)));
+}
+
 QByteArray BuildPacket(const QByteArray& file, int index, int seq) {
     char p[PacketBytes];
     p[0] = SOH;

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QString>
 #include <QtGlobal>
+#include <optional>
 
 // The device command set and the XModem packet layer. Every command hands its
 // exact bytes and its command id to the main window's write operations; the id
@@ -112,6 +113,13 @@ quint16 Crc16(const char* bytes, int offset, int count);
 QByteArray ReadFile(const QString& path);
 // Sum of the CRC-16 of every 128-byte block, the last one padded with 0x1A.
 int GetFileCrc(const QString& path);
+// The value of a checksum written as a decimal integer (optional sign, leading
+// zeros allowed); nothing when text is not one, or has more digits than any
+// 32-bit value.
+std::optional<qint64> ChecksumValue(const QString& text);
+// True when text holds the 32-bit checksum sum, read unsigned or signed: a sum
+// past 2^31 may be written either way.
+bool ChecksumEquals(const QString& text, int sum);
 // The 133-byte packet for 1-based packet number index with sequence number seq.
 QByteArray BuildPacket(const QByteArray& file, int index, int seq);
 // Builds packet PacketIndex with sequence Sequence and writes it; nothing when
