@@ -10,11 +10,11 @@
 #include "web/jsonparser.h"
 #include "web/webdal.h"
 
-#include <QFile>
 #include <QMovie>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QSaveFile>
 #include <QTimer>
 #include <QUrl>
 
@@ -26,6 +26,8 @@ const QString kUpdateBrandFile = QStringLiteral("//cfg//UpdateBrand.xml");
 // "isneedupdate" alone decides.
 const QString kRequestVersion = QStringLiteral("0.1");
 const int kStartDelayMs = 2;
+// Redirects followed for the firmware file (only those that keep or raise security).
+const int kMaxRedirects = 5;
 
 const QString kTextWaitRequest = QStringLiteral("wait for update firmware..");
 const QString kTextDownloading = QStringLiteral("downloading firmware....");
@@ -70,7 +72,7 @@ XModemUpdate::~XModemUpdate() {
         reply->abort();
     }
     if (file) {
-        file->close();
+        file->cancelWriting();
         delete file;
         file = nullptr;
     }
@@ -111,14 +113,31 @@ void XModemUpdate::replyFinished(QNetworkReply* answer) {
         return;
     }
 
-    ConfigDAL::WriteConfig(JsonParser::ParseCheckVersion(text),
-                           Globals::AppPath + kUpdateBrandFile);
+    // The decision is read back from the stored answer; an answer that could
+    // not be stored is taken as no update, never the answer stored before.
+    if (!ConfigDAL::WriteConfig(JsonParser::ParseCheckVersion(text),
+                                Globals::AppPath + kUpdateBrandFile)) {
+        qCDebug(lcPages).noquote()
+            << "the service's answer could not be stored: taken as no update";
+        AddControl(new InitPage());
+        return;
+    }
     if (ConfigDAL::GetUpdateBrand(QStringLiteral("isneedupdate")).toLower() !=
         QLatin1String("true")) {
         AddControl(new InitPage());
         return;
     }
     qCDebug(lcPages).noquote() << " AddControl(new XModemUpdate());";
+
+    // Without a checksum to compare with, no file could ever be accepted:
+    // nothing is downloaded and the earlier file stays as it is.
+    const QString expected = ConfigDAL::GetUpdateBrand(QStringLiteral("fileCRCSize"));
+    if (!XModemDAL::ChecksumValue(expected)) {
+        qCDebug(lcPages).noquote()
+            << "the answer carries no checksum to check the firmware by:" << expected;
+        rejectUpdate();
+        return;
+    }
 
     const QString url = ConfigDAL::GetUpdateBrand(QStringLiteral("updateurl"));
     const QUrl downloadUrl(url, QUrl::TolerantMode);
@@ -130,15 +149,21 @@ void XModemUpdate::replyFinished(QNetworkReply* answer) {
         return;
     }
 
-    file = new QFile(filePath);
+    file = new QSaveFile(filePath);
     if (!file->open(QIODevice::WriteOnly)) {
         qCDebug(lcPages).noquote() << "文件无法打开" << filePath << file->errorString();
         delete file;
         file = nullptr;
         return;
     }
+    bytesWritten = 0;
+    writeError.clear();
 
-    reply = downloadManager->get(QNetworkRequest(downloadUrl));
+    QNetworkRequest request(downloadUrl);
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
+                         QNetworkRequest::NoLessSafeRedirectPolicy);
+    request.setMaximumRedirectsAllowed(kMaxRedirects);
+    reply = downloadManager->get(request);
     ui->handlerStatus->setVisible(true);
     ui->statusMsg->setVisible(true);
     ui->statusMsg->setText(kTextDownloading);
@@ -157,8 +182,19 @@ void XModemUpdate::replyFinished2(QNetworkReply* answer) {
 }
 
 void XModemUpdate::httpReadyRead() {
-    if (file && reply)
-        file->write(reply->readAll());
+    if (!file || !reply)
+        return;
+    const QByteArray bytes = reply->readAll();
+    if (!writeError.isEmpty())
+        return;
+    if (file->write(bytes) != bytes.size()) {
+        // A full disk, for instance: the download cannot be kept.
+        writeError = file->errorString();
+        qCDebug(lcPages).noquote() << "cannot write the firmware file:" << writeError;
+        reply->abort();
+        return;
+    }
+    bytesWritten += bytes.size();
 }
 
 void XModemUpdate::updateProgress(qint64 bytesRead, qint64 totalBytes) {
@@ -171,13 +207,7 @@ void XModemUpdate::httpFinished() {
     ui->handlerStatus->hide();
     ui->statusMsg->show();
 
-    const bool failed = reply && reply->error() != QNetworkReply::NoError;
-    if (failed)
-        qCDebug(lcPages).noquote() << "download failed:" << reply->errorString();
-    if (file) {
-        file->flush();
-        file->close();
-    }
+    const bool kept = keepDownload();
     if (reply) {
         reply->deleteLater();
         reply = nullptr;
@@ -187,18 +217,20 @@ void XModemUpdate::httpFinished() {
 
     // Always taken from the file just downloaded, never from bytes cached earlier.
     XModemDAL::FileData.clear();
+    qCDebug(lcPages).noquote() << "正常升级情况";
+    if (!kept) {
+        rejectUpdate();
+        return;
+    }
     const int sum = XModemDAL::GetFileCrc(filePath);
-    const int expected =
-        Utility::StrToInt(ConfigDAL::GetUpdateBrand(QStringLiteral("fileCRCSize")));
-    qCDebug(lcPages).noquote() << "正常升级情况"
-                               << "checksum" << sum << "expected" << expected;
+    const QString expected = ConfigDAL::GetUpdateBrand(QStringLiteral("fileCRCSize"));
+    qCDebug(lcPages).noquote() << "checksum" << sum << "expected" << expected;
 
-    // An empty or missing file sums to 0, as does an answer without a checksum:
-    // such a file is never taken for firmware.
-    const bool haveFirmware = !XModemDAL::FileData.isEmpty();
-    if (!haveFirmware)
+    // An empty or unreadable file is never taken for firmware, and the sum
+    // must equal the checksum that came with the answer.
+    if (XModemDAL::FileData.isEmpty()) {
         qCDebug(lcPages).noquote() << "downloaded firmware file is empty or unreadable";
-    if (haveFirmware && sum == expected) {
+    } else if (XModemDAL::ChecksumEquals(expected, sum)) {
         Globals::UpdateFilePath = filePath;
         Globals::FileCrc = sum;
         ui->statusMsg->setText(kTextAccepted);
@@ -206,6 +238,36 @@ void XModemUpdate::httpFinished() {
         return;
     }
     rejectUpdate();
+}
+
+bool XModemUpdate::keepDownload() {
+    if (!file || !reply)
+        return false;
+    // The buffer is written out first: commit() itself does not report a
+    // write that fails while it flushes.
+    if (writeError.isEmpty() && !file->flush())
+        writeError = file->errorString();
+    QString failure;
+    if (!writeError.isEmpty()) {
+        failure = "cannot write the firmware file: " + writeError;
+    } else if (reply->error() != QNetworkReply::NoError) {
+        failure = reply->errorString();
+    } else {
+        // A body shorter than the length the server announced was cut off.
+        const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
+        const QByteArray encoding = reply->rawHeader("Content-Encoding").trimmed().toLower();
+        const bool plain = encoding.isEmpty() || encoding == "identity";
+        if (plain && length.isValid() && length.toLongLong() != bytesWritten)
+            failure =
+                QStringLiteral("%1 of %2 bytes arrived").arg(bytesWritten).arg(length.toLongLong());
+    }
+    if (failure.isEmpty() && !file->commit())
+        failure = "the file could not be put in place: " + file->errorString();
+    if (failure.isEmpty())
+        return true;
+    file->cancelWriting();
+    qCDebug(lcPages).noquote() << "download failed, the earlier firmware file is kept:" << failure;
+    return false;
 }
 
 void XModemUpdate::rejectUpdate() {

@@ -2,7 +2,7 @@
 
 #include "pages/baseui.h"
 
-class QFile;
+class QSaveFile;
 class QTimer;
 
 namespace Ui {
@@ -31,9 +31,16 @@ public slots:
 private:
     // Ends a download with "update file error" and nothing sent to the device.
     void rejectUpdate();
+    // Whether the download that just finished arrived whole and was put in
+    // place of the earlier file; logs why not.
+    bool keepDownload();
 
     Ui::XModemUpdate* ui;
-    QFile* file = nullptr;
+    // The download goes to a temporary file beside the firmware file and
+    // replaces it only once it arrived whole.
+    QSaveFile* file = nullptr;
     QString filePath;
     QNetworkAccessManager* downloadManager = nullptr;
+    qint64 bytesWritten = 0;
+    QString writeError;
 };
