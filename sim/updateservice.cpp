@@ -8,6 +8,8 @@ namespace sim {
 namespace {
 const char kCheckVersionPath[] = "/common/api/check_version";
 const char kFirmwarePath[] = "/firmware/Latest.bin";
+const char kMovedPath[] = "/moved/Latest.bin";
+const char kErrorPage[] = "<html><body><h1>Error</h1></body></html>";
 const size_t kBlock = 128;
 const uint8_t kPad = 0x1A;
 
@@ -88,6 +90,7 @@ UpdateService::UpdateService() : server(new httplib::Server) {
         res.set_content(checkVersionAnswer(), "application/json;charset=UTF-8");
     });
 
+    addRedirect();
     server->Get(kFirmwarePath, [this](const httplib::Request& req, httplib::Response& res) {
         std::vector<uint8_t> image;
         ServiceFault f;
@@ -101,6 +104,11 @@ UpdateService::UpdateService() : server(new httplib::Server) {
             f = fault;
         }
         auto data = std::make_shared<std::vector<uint8_t>>(std::move(image));
+        if (f == ServiceFault::Missing || f == ServiceFault::ImageError) {
+            res.status = f == ServiceFault::Missing ? 404 : 500;
+            res.set_content(kErrorPage, "text/html");
+            return;
+        }
         if (f == ServiceFault::CutDownload) {
             // Announce the whole length, send half of it, then close.
             const size_t total = data->size();
@@ -127,6 +135,17 @@ UpdateService::UpdateService() : server(new httplib::Server) {
             return;
         }
         res.set_content(std::string(data->begin(), data->end()), "application/octet-stream");
+    });
+}
+
+void UpdateService::addRedirect() {
+    server->Get(kMovedPath, [this](const httplib::Request& req, httplib::Response& res) {
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            log.push_back(RecordedRequest{req.method, req.path, {}, req.body});
+        }
+        res.set_redirect(baseUrl() + std::string(kFirmwarePath + 1), 302);
+        res.set_content(kErrorPage, "text/html");
     });
 }
 
@@ -203,9 +222,18 @@ std::string UpdateService::checkVersionAnswer() {
     uint32_t crc = fileChecksum(firmware);
     if (fault == ServiceFault::WrongCrc)
         crc += 1;
-    const std::string url = fault == ServiceFault::FileScheme
-                                ? std::string("file:///etc/hostname")
-                                : baseUrl() + std::string(kFirmwarePath + 1);
+    std::string checksum = ", \"fileCRCSize\": " + std::to_string(crc);
+    if (fault == ServiceFault::NoChecksum)
+        checksum.clear();
+    if (fault == ServiceFault::TextChecksum)
+        checksum = ", \"fileCRCSize\": \"12ab\"";
+    std::string url = baseUrl() + std::string(kFirmwarePath + 1);
+    if (fault == ServiceFault::FileScheme)
+        url = "file:///etc/hostname";
+    if (fault == ServiceFault::Redirect)
+        url = baseUrl() + std::string(kMovedPath + 1);
+    const std::string message =
+        fault == ServiceFault::NonCharacter ? "\\ufffeNew firmware " : "New firmware ";
     return "{\"result\": 1, \"message\": \"ok\", \"data\": {"
            "\"devicename\": \"Tembra\", "
            "\"version\": \"" +
@@ -215,14 +243,11 @@ std::string UpdateService::checkVersionAnswer() {
            jsonEscape(url) +
            "\", "
            "\"updatetype\": 1, "
-           "\"updatemessage\": \"New firmware " +
-           jsonEscape(firmwareVersion) +
+           "\"updatemessage\": \"" +
+           message + jsonEscape(firmwareVersion) +
            "\", "
            "\"isneedupdate\": " +
-           need +
-           ", "
-           "\"fileCRCSize\": " +
-           std::to_string(crc) + "}}";
+           need + checksum + "}}";
 }
 
 } // namespace sim

@@ -9,6 +9,7 @@
 //         "updatetype", "updatemessage", "isneedupdate", "fileCRCSize"}}
 //        a wrong or missing access_token -> {"result": 401, "message": "invalid token"}
 //   GET  /firmware/<name>.bin -> the firmware image announced in "updateurl"
+//   GET  /moved/Latest.bin    -> 302 to /firmware/Latest.bin (a mirror)
 //
 // "fileCRCSize" is the sum of the CRC-16/XMODEM of the image's 128-byte blocks,
 // the last one padded with 0x1A.
@@ -27,16 +28,22 @@ namespace sim {
 
 enum class ServiceFault {
     None,
-    Http500,     // the version check answers HTTP 500
-    HtmlPage,    // an HTML error page with status 200
-    NotJson,     // text that is not JSON
-    NoUpdate,    // "isneedupdate": false
-    UpperTrue,   // "isneedupdate": "TRUE"
-    NumericOne,  // "isneedupdate": "1"
-    WrongCrc,    // "fileCRCSize" off by one
-    CutDownload, // the image is cut short (the connection closes early)
-    SlowBody,    // the image arrives slowly, in small pieces
-    FileScheme,  // "updateurl" is a file: URL
+    Http500,      // the version check answers HTTP 500
+    HtmlPage,     // an HTML error page with status 200
+    NotJson,      // text that is not JSON
+    NoUpdate,     // "isneedupdate": false
+    UpperTrue,    // "isneedupdate": "TRUE"
+    NumericOne,   // "isneedupdate": "1"
+    WrongCrc,     // "fileCRCSize" off by one
+    CutDownload,  // the image is cut short (the connection closes early)
+    SlowBody,     // the image arrives slowly, in small pieces
+    FileScheme,   // "updateurl" is a file: URL
+    Redirect,     // "updateurl" answers with a redirect to the image
+    Missing,      // the image answers HTTP 404 with an error page
+    ImageError,   // the image answers HTTP 500 with an error page
+    NoChecksum,   // "fileCRCSize" is left out
+    TextChecksum, // "fileCRCSize" is "12ab"
+    NonCharacter, // "updatemessage" holds U+FFFE, which XML cannot carry
 };
 
 struct RecordedRequest {
@@ -73,6 +80,7 @@ public:
 
 private:
     std::string checkVersionAnswer();
+    void addRedirect();
 
     std::unique_ptr<httplib::Server> server;
     std::thread thread;

@@ -1,15 +1,11 @@
 #include "app/state/state.h"
 #include "config/configdal.h"
 #include "support/files.h"
+#include "support/filesizecap.h"
 
 #include <QFile>
 #include <QTemporaryDir>
 #include <QtTest>
-
-#include <csignal>
-#include <sys/resource.h>
-
-namespace {} // namespace
 
 class TestConfig : public QObject {
     Q_OBJECT
@@ -110,25 +106,86 @@ private slots:
         QCOMPARE(ConfigDAL::GetUpdateBrand("updateurl"), QString());
     }
 
+    // Files may not grow beyond the cap: the new file fails half-way, also
+    // when it is small enough to be written out only when it is closed.
+    void failedWriteKeepsThePreviousFile_data() {
+        QTest::addColumn<int>("cap");
+        QTest::addColumn<int>("length");
+        QTest::newRow("larger than the write buffer") << 512 << 40000;
+        QTest::newRow("smaller than the write buffer") << 100 << 300;
+    }
     void failedWriteKeepsThePreviousFile() {
+        QFETCH(int, cap);
+        QFETCH(int, length);
         ConfigDAL::WriteConfig({{"isneedupdate", "true"}}, brand());
         const QByteArray before = fileBytes(brand());
-        // Files may not grow beyond 512 bytes: the new file fails half-way.
-        rlimit saved{};
-        QCOMPARE(getrlimit(RLIMIT_FSIZE, &saved), 0);
-        auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit small = saved;
-        small.rlim_cur = 512;
-        QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
-        const bool written =
-            ConfigDAL::WriteConfig({{"updatemessage", QString(4096, QLatin1Char('m'))}}, brand());
-        setrlimit(RLIMIT_FSIZE, &saved);
-        std::signal(SIGXFSZ, previousHandler);
+        bool written = true;
+        {
+            FileSizeCap limit(static_cast<rlim_t>(cap));
+            QVERIFY(limit.isActive());
+            written = ConfigDAL::WriteConfig({{"updatemessage", QString(length, QLatin1Char('m'))}},
+                                             brand());
+        }
         QVERIFY(!written);
         QCOMPARE(fileBytes(brand()), before);
         QCOMPARE(ConfigDAL::GetUpdateBrand("isneedupdate"), QStringLiteral("true"));
         QCOMPARE(QDir(Globals::AppPath + "/cfg").entryList(QDir::Files),
                  QStringList{"UpdateBrand.xml"});
+    }
+
+    // Every entry that is written reads back as written, whatever its value
+    // holds; characters XML cannot carry are left out, and an entry whose
+    // key is no XML name is left out and fails the write.
+    void awkwardEntriesReadBack() {
+        const QString nonCharacters = QString(QChar(0xFFFE)) + QChar(0xFFFF) + QChar(0x01) +
+                                      QChar(0x1B) + QChar(0xDC00) + QStringLiteral("kept");
+        const QHash<QString, QString> readable = {
+            {"updatemessage", nonCharacters},
+            {"markup", "<a href=\"x\">&amp; ]]> 'q'</a>"},
+            {"lines", "one\r\ntwo\rthree\n\tfour"},
+            {"spaces", "  both ends  "},
+            {"wide", QString::fromUtf8("版本 \xF0\x9F\x98\x80 ok")},
+            {"empty", ""},
+            {"dotted.key-name_1", "v"},
+            {QString::fromUtf8("ключ"), "cyrillic key"},
+        };
+        QHash<QString, QString> written = readable;
+        written.insert("two words", "x");
+        written.insert("1digit", "x");
+        written.insert("<", "x");
+        written.insert("a:b", "x");
+        written.insert("", "x");
+        QVERIFY(!ConfigDAL::WriteConfig(written, brand()));
+        for (auto it = readable.begin(); it != readable.end(); ++it) {
+            const QString expected = it.key() == "updatemessage" ? "kept" : it.value();
+            QCOMPARE(ConfigDAL::GetUpdateBrand(it.key()), expected);
+        }
+        QVERIFY(ConfigDAL::WriteConfig(readable, brand()));
+        QCOMPARE(ConfigDAL::GetUpdateBrand("markup"), readable.value("markup"));
+    }
+
+    // A file nested far deeper than any settings file is read without
+    // recursing: a key under the root still reads, a broken one reads "".
+    void deeplyNestedFiles() {
+        QVERIFY(QDir().mkpath(Globals::AppPath + "/cfg"));
+        const int depth = 30000;
+        QFile file(brand());
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("<configuration><isneedupdate>true</isneedupdate><deep>");
+        for (int i = 0; i < depth; ++i)
+            file.write("<a>");
+        for (int i = 0; i < depth; ++i)
+            file.write("</a>");
+        file.write("</deep></configuration>");
+        file.close();
+        QCOMPARE(ConfigDAL::GetUpdateBrand("isneedupdate"), QStringLiteral("true"));
+        QCOMPARE(ConfigDAL::GetUpdateBrand("deep"), QString());
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write("<configuration><isneedupdate>true</isneedupdate>");
+        for (int i = 0; i < depth; ++i)
+            file.write("<a>");
+        file.close();
+        QCOMPARE(ConfigDAL::GetUpdateBrand("isneedupdate"), QString());
     }
 
     void everyAccessorReadsItsFile() {

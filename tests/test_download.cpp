@@ -2,11 +2,11 @@
 // real main window and the simulated device.
 #include "config/configdal.h"
 #include "support/files.h"
+#include "support/filesizecap.h"
 #include "support/logcapture.h"
 #include "support/rig.h"
 
 #include <QDir>
-
 #include <QFile>
 #include <QMovie>
 
@@ -14,14 +14,35 @@ namespace {
 const QByteArray kUpdateStart = QByteArray::fromHex("6E011C010101") + QByteArray(22, '\0') +
                                 QByteArray::fromHex("018F6E0134288F");
 const int kWait = 8000;
+const QByteArray kEarlierFirmware(1000, '\x5A');
+
+void writeFile(const QString& path, const QByteArray& bytes) {
+    QFile file(path);
+    if (file.open(QIODevice::WriteOnly))
+        file.write(bytes);
+}
 
 } // namespace
 
 class TestDownload : public QObject {
     Q_OBJECT
 private slots:
+    // A download that arrives whole and matches its checksum replaces the
+    // earlier file and starts the update, also behind a redirect and with a
+    // message the settings file cannot hold as it is.
+    void acceptedDownloadStartsTheUpdate_data() {
+        QTest::addColumn<int>("fault");
+        QTest::addColumn<int>("requests");
+        QTest::newRow("direct") << int(sim::ServiceFault::None) << 2;
+        QTest::newRow("behind a redirect") << int(sim::ServiceFault::Redirect) << 3;
+        QTest::newRow("U+FFFE in the message") << int(sim::ServiceFault::NonCharacter) << 2;
+    }
     void acceptedDownloadStartsTheUpdate() {
+        QFETCH(int, fault);
+        QFETCH(int, requests);
         Rig rig;
+        rig.service.setFault(static_cast<sim::ServiceFault>(fault));
+        writeFile(rig.downloadPath(), kEarlierFirmware);
         QVERIFY(rig.identify());
         XModemDAL::FileData = "tiny"; // a small cached file is never checked in its place
         rig.pressUpdate();
@@ -34,12 +55,14 @@ private slots:
         QCOMPARE(fileBytes(rig.downloadPath()), toQBytes(rig.firmware));
         QCOMPARE(ConfigDAL::GetUpdateBrand("isneedupdate"), QStringLiteral("true"));
         QCOMPARE(ConfigDAL::GetUpdateBrand("version"), QStringLiteral("1.3.0"));
+        QCOMPARE(ConfigDAL::GetUpdateBrand("updatemessage"), QStringLiteral("New firmware 1.3.0"));
+        QCOMPARE(QDir(rig.dir.path()).entryList(QDir::Files), QStringList{"Latest.bin"});
 
-        const auto requests = rig.service.requests();
-        QCOMPARE(int(requests.size()), 2);
-        QCOMPARE(QString::fromStdString(requests[0].body),
+        const auto recorded = rig.service.requests();
+        QCOMPARE(int(recorded.size()), requests);
+        QCOMPARE(QString::fromStdString(recorded[0].body),
                  QStringLiteral("deviceType=Tembra&deviceName=Tembra&version=0.1"));
-        QCOMPARE(QString::fromStdString(requests[1].method), QStringLiteral("GET"));
+        QCOMPARE(QString::fromStdString(recorded.back().method), QStringLiteral("GET"));
     }
 
     void pageLayout() {
@@ -88,37 +111,82 @@ private slots:
         QCOMPARE(rig.received(), QByteArray());
     }
 
-    void failedDownloadsWriteNothing_data() {
+    // Whatever goes wrong, nothing is sent to the device; a download that
+    // did not arrive whole leaves the earlier firmware file byte for byte.
+    void failedDownloadsSendNothing_data() {
         QTest::addColumn<int>("fault");
+        QTest::addColumn<int>("sizeCap"); // bytes a file may grow to, 0: no cap
         QTest::addColumn<QString>("text");
-        QTest::newRow("wrong checksum") << int(sim::ServiceFault::WrongCrc) << "update file error";
-        QTest::newRow("cut short") << int(sim::ServiceFault::CutDownload) << "update file error";
-        QTest::newRow("file url") << int(sim::ServiceFault::FileScheme) << "update file error";
-        QTest::newRow("HTTP 500") << int(sim::ServiceFault::Http500)
-                                  << "wait for update firmware..";
+        QTest::addColumn<int>("downloads");
+        QTest::addColumn<bool>("earlierKept");
+        const QString error = "update file error";
+        using F = sim::ServiceFault;
+        QTest::newRow("wrong checksum") << int(F::WrongCrc) << 0 << error << 1 << false;
+        QTest::newRow("no checksum") << int(F::NoChecksum) << 0 << error << 0 << true;
+        QTest::newRow("checksum not a number") << int(F::TextChecksum) << 0 << error << 0 << true;
+        QTest::newRow("cut short") << int(F::CutDownload) << 0 << error << 1 << true;
+        QTest::newRow("HTTP 404") << int(F::Missing) << 0 << error << 1 << true;
+        QTest::newRow("HTTP 500") << int(F::ImageError) << 0 << error << 1 << true;
+        QTest::newRow("disk full") << int(F::None) << 2048 << error << 1 << true;
+        QTest::newRow("file url") << int(F::FileScheme) << 0 << error << 0 << true;
+        QTest::newRow("version check HTTP 500")
+            << int(F::Http500) << 0 << "wait for update firmware.." << 0 << true;
     }
-    void failedDownloadsWriteNothing() {
+    void failedDownloadsSendNothing() {
         QFETCH(int, fault);
+        QFETCH(int, sizeCap);
         QFETCH(QString, text);
+        QFETCH(int, downloads);
+        QFETCH(bool, earlierKept);
         Rig rig;
         rig.service.setFault(static_cast<sim::ServiceFault>(fault));
+        writeFile(rig.downloadPath(), kEarlierFirmware);
         QVERIFY(rig.identify());
         LogCapture log;
+        std::unique_ptr<FileSizeCap> cap;
+        if (sizeCap > 0)
+            cap = std::make_unique<FileSizeCap>(static_cast<rlim_t>(sizeCap));
         rig.pressUpdate();
-        const auto f = static_cast<sim::ServiceFault>(fault);
-        if (f == sim::ServiceFault::Http500) {
+        if (static_cast<sim::ServiceFault>(fault) == sim::ServiceFault::Http500) {
             QTRY_VERIFY_WITH_TIMEOUT(log.contains("version check failed"), kWait);
             auto* movie = rig.page<XModemUpdate>()->findChild<QLabel*>("handlerStatus")->movie();
             QCOMPARE(movie->state(), QMovie::NotRunning);
         } else {
             QTRY_COMPARE_WITH_TIMEOUT(rig.status(), text, kWait);
         }
+        cap.reset();
         QCOMPARE(rig.status(), text);
         QVERIFY(rig.page<XModemUpdate>());
-        QCOMPARE(rig.getRequests(),
-                 f == sim::ServiceFault::WrongCrc || f == sim::ServiceFault::CutDownload ? 1 : 0);
+        QCOMPARE(rig.getRequests(), downloads);
+        QCOMPARE(fileBytes(rig.downloadPath()) == kEarlierFirmware, earlierKept);
+        QCOMPARE(QDir(rig.dir.path()).entryList(QDir::Files), QStringList{"Latest.bin"});
         QVERIFY(!QTest::qWaitFor([&] { return !rig.received().isEmpty(); }, 300));
         QCOMPARE(Globals::NoDeviceMessage.get(), QStringLiteral("Please plug in your device"));
+        if (sizeCap > 0)
+            QVERIFY(log.contains("cannot write the firmware file"));
+    }
+
+    // An answer that cannot be stored counts as no update: the answer stored
+    // before (which offered one) is never acted on in its place.
+    void unstorableAnswerMeansNoUpdate() {
+        Rig rig;
+        rig.service.setFault(sim::ServiceFault::NoUpdate);
+        QVERIFY(rig.identify());
+        QVERIFY(ConfigDAL::WriteConfig(
+            {{"isneedupdate", "true"},
+             {"updateurl", QString::fromStdString(rig.service.baseUrl()) + "firmware/Latest.bin"},
+             {"fileCRCSize", QString::number(rig.checksum())}},
+            Globals::AppPath + "//cfg//UpdateBrand.xml"));
+        LogCapture log;
+        {
+            FileSizeCap cap(64);
+            rig.pressUpdate();
+            QTRY_VERIFY_WITH_TIMEOUT(rig.service.requests().size() == 1 && rig.page<InitPage>(),
+                                     kWait);
+        }
+        QVERIFY(log.contains("could not be stored"));
+        QVERIFY(!QTest::qWaitFor([&] { return rig.getRequests() > 0; }, 300));
+        QCOMPARE(rig.received(), QByteArray());
     }
 
     void progressText_data() {
