@@ -1,6 +1,7 @@
 #include "app/mainwindow.h"
 
 #include "app/logging.h"
+#include "app/state/appfolder.h"
 #include "device/threadcomport.h"
 #include "device/threadmonitordevice.h"
 #include "device/xmodemdal.h"
@@ -12,6 +13,7 @@
 #include <QMouseEvent>
 #include <QPointer>
 #include <QSerialPort>
+#include <QStandardPaths>
 #include <QThread>
 #include <QTimer>
 
@@ -42,7 +44,10 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui::MainWi
     setWindowFlags(kWindowFlags);
 
     Globals::MainWin = this;
-    Globals::AppPath = QCoreApplication::applicationDirPath();
+    Globals::AppPath = AppFolder::Choose(
+        QCoreApplication::applicationDirPath(), QStringLiteral(TEMBRA_INSTALLED_BINDIR),
+        QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation));
+    qCDebug(lcApp).noquote() << "settings and firmware are kept in" << Globals::AppPath;
 
     setCentralWidget(new NoDevice());
 

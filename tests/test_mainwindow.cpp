@@ -1,4 +1,5 @@
 #include "app/mainwindow.h"
+#include "app/state/appfolder.h"
 #include "pages/initpage.h"
 #include "pages/nodevice.h"
 
@@ -8,7 +9,9 @@
 #include <QMouseEvent>
 #include <QMovie>
 #include <QPointer>
+#include <QTemporaryDir>
 #include <QtTest>
+#include <unistd.h>
 
 namespace {
 void press(QWidget* target, QPoint global) {
@@ -51,6 +54,44 @@ private slots:
         QCOMPARE(Globals::MainWin, window);
         QCOMPARE(Globals::PortName.get(), QStringLiteral("NoDevice"));
         QCOMPARE(Globals::AppPath, QCoreApplication::applicationDirPath());
+    }
+
+    // Settings and firmware stay beside a program whose folder this user may
+    // write (a portable copy); an installed or read-only program keeps them
+    // in the user's data folder, created when needed.
+    void dataFolderChoice_data() {
+        QTest::addColumn<QString>("program");
+        QTest::addColumn<bool>("installedThere");
+        QTest::addColumn<bool>("userFolderGiven");
+        QTest::addColumn<bool>("keptBesideProgram");
+        QTest::newRow("writable") << "writable" << false << true << true;
+        QTest::newRow("read-only") << "read-only" << false << true << false;
+        QTest::newRow("installed, writable by root") << "writable" << true << true << false;
+        QTest::newRow("read-only, no user folder") << "read-only" << false << false << true;
+    }
+    void dataFolderChoice() {
+        QFETCH(QString, program);
+        QFETCH(bool, installedThere);
+        QFETCH(bool, userFolderGiven);
+        QFETCH(bool, keptBesideProgram);
+        QTemporaryDir dir;
+        QString programFolder = dir.filePath("bin");
+        QVERIFY(QDir().mkpath(programFolder));
+        if (program == "read-only") {
+            // Root may write to any folder whatever its mode; not to this one.
+            if (geteuid() == 0)
+                programFolder = QStringLiteral("/proc/self");
+            else
+                QVERIFY(QFile::setPermissions(programFolder, QFile::ReadOwner | QFile::ExeOwner));
+        }
+        const QString userFolder = userFolderGiven ? dir.filePath("home/data/tool") : QString();
+        const QString chosen = AppFolder::Choose(
+            programFolder, installedThere ? programFolder + "/" : QStringLiteral("/usr/bin"),
+            userFolder);
+        QCOMPARE(chosen, keptBesideProgram ? programFolder : userFolder);
+        QCOMPARE(AppFolder::IsWritable(chosen), chosen == userFolder || program == "writable");
+        QFile::setPermissions(dir.filePath("bin"),
+                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     }
 
     void firstPageAsksForTheDevice() {
