@@ -1,0 +1,6 @@
+#pragma once
+
+// Ends the tool as closing its window does (the window closes, the port
+// threads stop, the event loop returns 0) when the system asks it to stop:
+// SIGTERM at the end of a session, SIGINT from a terminal, SIGHUP.
+void QuitOnTerminationSignals();
