@@ -1,12 +1,15 @@
 #!/usr/bin/python3
-"""Draws the tool's three images: the window icon, the button background and
-the loading animation. Run once after changing them; the results are committed."""
+"""Draws the tool's images: the window icon (also as PNG files for the desktop's
+icon theme), the button background and the loading animation. Run once after
+changing them; the results are committed. Needs python3-pil."""
 import math
 import os
 
 from PIL import Image, ImageDraw
 
 ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "resources")
+ICON_SIZES = [16, 22, 24, 32, 48, 64, 128, 256]
+ICON_NAME = "tembra-update-tool.png"
 ACCENT = (0, 122, 153)
 ACCENT_DARK = (0, 84, 110)
 
@@ -23,6 +26,12 @@ def icon():
     d.ellipse((116, 116, 140, 140), fill=(255, 255, 255))
     img.save(os.path.join(ROOT, "Logo", "Logo.ico"),
              sizes=[(16, 16), (32, 32), (48, 48), (64, 64), (128, 128), (256, 256)])
+    # The same drawing for the desktop's icon theme, one file per usual size.
+    for n in ICON_SIZES:
+        folder = os.path.join(ROOT, "icons", "hicolor", "%dx%d" % (n, n), "apps")
+        os.makedirs(folder, exist_ok=True)
+        scaled = img if n == size else img.resize((n, n), Image.LANCZOS)
+        scaled.save(os.path.join(folder, ICON_NAME), optimize=True)
 
 
 def button():
