@@ -30,9 +30,21 @@ build_project() {
     [ -n "${CI:-}" ] && werror=ON
     mkdir -p "$BUILD_DIR"
     if ! { cmake -S "$ROOT" -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE=Release -DTEMBRA_WERROR="$werror" \
+               -DCMAKE_INSTALL_PREFIX=/usr \
            && cmake --build "$BUILD_DIR" -j"$(nproc)"; } >"$log" 2>&1; then
         tail -n 60 "$log"
         echo "Build failed; the whole log is in $log" >&2
+        exit 1
+    fi
+}
+
+# The Debian package of the tool, from the build above, into the build folder.
+build_package() {
+    local log="$BUILD_DIR/package.log"
+    rm -f "$BUILD_DIR"/tembra-update-tool_*.deb
+    if ! (cd "$BUILD_DIR" && cpack -G DEB) >"$log" 2>&1; then
+        tail -n 30 "$log"
+        echo "Packaging failed; the whole log is in $log" >&2
         exit 1
     fi
 }

@@ -1,0 +1,79 @@
+#!/usr/bin/env bash
+# The Debian package, unpacked: the executable, the desktop entry, the icons
+# and the documents are in place; the unpacked tool, started from a folder its
+# user cannot write, runs, keeps its files in the user's data folder and ends
+# cleanly when asked to.
+set -euo pipefail
+build_dir="$1"
+debs=("$build_dir"/tembra-update-tool_*.deb)
+[ -f "${debs[0]}" ] || { echo "FAIL: no package in $build_dir (scripts/package builds it)"; exit 1; }
+deb="${debs[0]}"
+
+fail() { echo "FAIL: $*"; exit 1; }
+work=$(mktemp -d)
+trap 'chmod -R u+w "$work"; rm -rf "$work"' EXIT
+chmod 755 "$work"
+root="$work/root"
+dpkg-deb -x "$deb" "$root"
+
+exe="$root/usr/bin/tembra-update-tool"
+desktop="$root/usr/share/applications/tembra-update-tool.desktop"
+[ -x "$exe" ] || fail "no executable at /usr/bin/tembra-update-tool"
+[ -f "$desktop" ] || fail "no desktop entry"
+grep -qx "Name=Tembra Update Tool" "$desktop" || fail "desktop entry without its name"
+grep -qx "Exec=tembra-update-tool" "$desktop" || fail "desktop entry does not start the tool"
+grep -qx "Icon=tembra-update-tool" "$desktop" || fail "desktop entry without the icon"
+grep -qx "Terminal=false" "$desktop" || fail "desktop entry asks for a terminal"
+grep -qx "Categories=Utility;" "$desktop" || fail "desktop entry not under Utility"
+if command -v desktop-file-validate >/dev/null; then
+    desktop-file-validate "$desktop" || fail "desktop entry does not validate"
+fi
+for size in 16 22 24 32 48 64 128 256; do
+    icon="$root/usr/share/icons/hicolor/${size}x${size}/apps/tembra-update-tool.png"
+    [ -f "$icon" ] || fail "no ${size}x${size} icon"
+    file -b "$icon" | grep -q "PNG image data, $size x $size" || fail "${size}x${size} icon is not a PNG of that size"
+done
+for doc in usr/share/doc/tembra-update-tool/copyright usr/share/doc/tembra-update-tool/changelog.gz \
+           usr/share/man/man1/tembra-update-tool.1.gz; do
+    [ -f "$root/$doc" ] || fail "no /$doc"
+done
+
+# Run as a user who may not write the program's folder: nobody when the test
+# runs as root (root may write anywhere), else the current user, with the
+# unpacked tree made read-only.
+home="$work/home"
+mkdir -p "$home"
+run_as=()
+if [ "$(id -u)" -eq 0 ]; then
+    chown nobody "$home"
+    run_as=(setpriv --reuid=nobody --regid=nogroup --clear-groups)
+fi
+chmod -R a-w "$root"
+log="$work/tool.log"
+env -i PATH=/usr/bin:/bin HOME="$home" XDG_DATA_HOME="$home/data" QT_QPA_PLATFORM=offscreen \
+    QT_LOGGING_RULES="tembra.*.debug=true" "${run_as[@]}" "$exe" >"$log" 2>&1 &
+pid=$!
+started=""
+for _ in $(seq 1 100); do
+    grep -q "监控串口已开启" "$log" && { started=yes; break; }
+    kill -0 "$pid" 2>/dev/null || break
+    sleep 0.1
+done
+[ -n "$started" ] || { cat "$log"; fail "the tool did not start"; }
+# Running for a few seconds, waiting for a device.
+for _ in $(seq 1 20); do
+    kill -0 "$pid" 2>/dev/null || { cat "$log"; fail "the tool ended by itself"; }
+    sleep 0.1
+done
+kill -TERM "$pid"
+status=0
+wait "$pid" || status=$?
+[ "$status" -eq 0 ] || { cat "$log"; fail "the tool ended with status $status"; }
+grep -q "settings and firmware are kept in $home/data/tembra-update-tool" "$log" ||
+    { cat "$log"; fail "the tool did not choose the user's data folder"; }
+[ -d "$home/data/tembra-update-tool" ] || fail "the data folder was not created"
+if grep -qE "Destroyed while thread|Segmentation|Aborted" "$log"; then
+    cat "$log"
+    fail "the tool did not end cleanly"
+fi
+echo "PASS: $(basename "$deb")"
