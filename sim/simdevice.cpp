@@ -30,6 +30,7 @@ const size_t kLongQueryFrame = 9;
 const size_t kShortFrame = 5;
 const char kVersionMarker[] = "FWVER:";
 const std::chrono::nanoseconds kByteTime(86806); // 10 bits at 115200 baud
+const auto kSpinMargin = std::chrono::microseconds(300);
 const int kPollMs = 2;
 const auto kBusyWindow = std::chrono::milliseconds(3);
 const auto kReadGrace = std::chrono::milliseconds(30);
@@ -38,8 +39,15 @@ const auto kArriveWait = std::chrono::milliseconds(500);
 // Folders where programs keep serial-port lock files, in the order they look.
 const char* const kLockFolders[] = {"/var/lock", "/run/lock", "/tmp"};
 
+// The line's byte times are kept to the microsecond: a plain sleep wakes up
+// tens to hundreds of microseconds late, which would lengthen every byte on
+// the simulated line. So the last stretch is waited for without sleeping.
 void sleepUntil(Clock::time_point t) {
-    std::this_thread::sleep_until(t);
+    const auto spinFrom = t - kSpinMargin;
+    if (Clock::now() < spinFrom)
+        std::this_thread::sleep_until(spinFrom);
+    while (Clock::now() < t) {
+    }
 }
 } // namespace
 
@@ -297,6 +305,21 @@ void SimDevice::record(const std::string& what) {
     eventLog.push_back({Clock::now(), what});
 }
 
+// A receiver for senders that wait to be asked: in the boot loader, "C" goes
+// out by itself every readyCEveryMs until the first packet comes.
+void SimDevice::offerTransfer() {
+    std::lock_guard<std::mutex> lock(mutex);
+    if (cfg.readyCEveryMs <= 0 || currentMode != Mode::BootLoader || masterFd < 0 ||
+        packetsThisTransfer > 0 || transferEnded)
+        return;
+    const auto now = Clock::now();
+    if (now - lastReadyC < std::chrono::milliseconds(cfg.readyCEveryMs))
+        return;
+    lastReadyC = now;
+    reply(Bytes{'C'});
+    record("C");
+}
+
 // Waits for the line time of bytes received, after any earlier reception.
 void SimDevice::lineWait(size_t bytes) {
     const auto start = std::max(Clock::now(), rxFree);
@@ -320,6 +343,7 @@ void SimDevice::run() {
             std::this_thread::sleep_for(std::chrono::milliseconds(kPollMs));
             continue;
         }
+        offerTransfer();
         // Right after a reply the next command is due at once: watch the line
         // without sleeping for a moment, as a device's receiver does.
         const bool busy = Clock::now() - lastReply.load() < kBusyWindow;
@@ -336,6 +360,8 @@ void SimDevice::run() {
         const ssize_t n = ::read(fd, chunk, sizeof(chunk));
         if (n <= 0)
             continue;
+        if (input.empty())
+            inputStartedAt = Clock::now();
         receivedBytes.insert(receivedBytes.end(), chunk, chunk + n);
         if (cfg.lineTiming) {
             lock.unlock();
@@ -447,12 +473,16 @@ bool SimDevice::handleBoot(Bytes& input) {
         input.erase(input.begin(), input.begin() + kPacket);
         ++packetsThisTransfer;
         record("packet");
+        eventLog.push_back({inputStartedAt, "packet-in"});
         if (cancelled)
             return true;
         const uint8_t seq = packet[1];
         const uint8_t complement = packet[2];
         const uint16_t crc = static_cast<uint16_t>((packet[131] << 8) | packet[132]);
-        const bool good = seq == expectedSeq && complement == static_cast<uint8_t>(255 - seq) &&
+        // After 255 both 1 (this tool) and 0 (standard senders) are taken.
+        const bool wrapped = expectedSeq == 1 && seq == 0 && packetsThisTransfer > 255;
+        const bool good = (seq == expectedSeq || wrapped) &&
+                          complement == static_cast<uint8_t>(255 - seq) &&
                           crc == crc16(packet.data() + 3, kBlock);
         if (cfg.cancelAtPacket == packetsThisTransfer) {
             cancelled = true;
@@ -475,8 +505,9 @@ bool SimDevice::handleBoot(Bytes& input) {
             return true;
         }
         image.insert(image.end(), packet.begin() + 3, packet.begin() + 3 + kBlock);
-        expectedSeq = expectedSeq == 255 ? 1 : expectedSeq + 1;
+        expectedSeq = seq == 255 ? 1 : seq + 1;
         reply(Bytes{kACK});
+        record("ack");
         return true;
     }
     if (first == kStart) {
@@ -512,15 +543,18 @@ bool SimDevice::handleBoot(Bytes& input) {
         break;
     case 'u':
         record("u");
+        transferEnded = false;
         image.clear();
         lastImage.clear();
         expectedSeq = 1;
         packetsThisTransfer = 0;
         cancelled = false;
         reply(Bytes{'C'});
+        record("C");
         break;
     case kEOT:
         record("eot");
+        transferEnded = true;
         lastImage = image;
         reply(Bytes{kACK});
         record("ack-eot");
@@ -590,7 +624,7 @@ void SimDevice::reply(const Bytes& bytes) {
         }
         if (cfg.lineTiming) {
             mutex.unlock();
-            std::this_thread::sleep_for(kByteTime * static_cast<long>(count));
+            sleepUntil(Clock::now() + kByteTime * static_cast<long>(count));
             mutex.lock();
             if (masterFd < 0)
                 return;

@@ -21,9 +21,11 @@
 // Boot loader. One-byte commands and XModem-CRC packets:
 //   init status frame -> "\r\nBOOT\r\n" (begins with 0D 0A)
 //   "c"  -> the model text followed by "\r\n" (16 bytes, one write)
-//   "u"  -> "C"; the transfer starts over from packet 1
+//   "u"  -> "C"; the transfer starts over from packet 1 (a receiver for other
+//           senders may also send "C" by itself until the first packet, as rx does)
 //   packet (133 bytes: 01, seq, 255-seq, 128 data, CRC hi, CRC lo), checked strictly
-//        -> ACK (06), or NAK (15) for a bad or unexpected one
+//        -> ACK (06), or NAK (15) for a bad or unexpected one; after 255 the
+//           sequence goes on with 1 (this tool) or 0 (standard XModem senders)
 //   EOT  -> ACK
 //   "v"  -> "CRC:<n>", n the sum of the CRC-16 of the received blocks (unsigned,
 //           optionally zero-padded to a fixed number of digits)
@@ -79,6 +81,7 @@ struct DeviceConfig {
     int crcDigits = 0;          // checksum zero-padded to this many digits (0: as is)
     bool restartReplyWithoutMarker = false; // "r" answered without "Restart"/"Value"
     bool restartAfterReply = true;          // restart at all after "r"
+    int readyCEveryMs = 0; // in the boot loader, send "C" this often until a packet comes
 
     // Line timing of 115200 baud 8N1: every byte takes 10/115200 s each way.
     bool lineTiming = false;
@@ -87,7 +90,9 @@ struct DeviceConfig {
 // One event as the device saw it, for tests and the benchmark.
 struct Event {
     std::chrono::steady_clock::time_point when;
-    std::string what; // "u", "packet", "eot", "ack-eot", "v", "r", "frame:XX", "c", ...
+    // "u", "C" (written), "packet" (taken), "packet-in" (its first byte read),
+    // "ack" (written), "eot", "ack-eot", "v", "r", "frame:XX", "c", ...
+    std::string what;
 };
 
 class SimDevice {
@@ -149,6 +154,7 @@ private:
     void restart(Mode next, int goneMs, bool waitUntilRead, bool vanishAtOnce);
     void record(const std::string& what);
     void lineWait(size_t bytes);
+    void offerTransfer();
     uint32_t imageChecksum() const;
     void takeVersionFromImage();
 
@@ -183,6 +189,10 @@ private:
     int crcRequests = 0;
 
     std::chrono::steady_clock::time_point rxFree;
+    // When the first byte of the pending input was read.
+    std::chrono::steady_clock::time_point inputStartedAt;
+    std::chrono::steady_clock::time_point lastReadyC;
+    bool transferEnded = false;
     std::atomic<std::chrono::steady_clock::time_point> lastReply{};
 
     std::atomic<bool> stopping{false};
