@@ -372,10 +372,11 @@ void MainWindow::handlePacketReply(const QByteArray& newBytes) {
             EndOrder();
             return;
         }
+        // The packet goes out first: the device waits for it, the label does not.
+        SendNextPacket(Globals::UpdateFilePath);
         Globals::SetStatusText(QString(" firmware processing   %2/%1 KB")
                                    .arg(FileSizeKB)
                                    .arg((PacketIndex * PacketSize) / 1024));
-        SendNextPacket(Globals::UpdateFilePath);
         return;
     case NAK:
         qCDebug(lcApp).noquote() << "重发";
