@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QSocketNotifier>
 
+#ifdef Q_OS_UNIX
 #include <csignal>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -40,3 +41,7 @@ void QuitOnTerminationSignals() {
     for (int signal : {SIGTERM, SIGINT, SIGHUP})
         ::sigaction(signal, &action, nullptr);
 }
+#else
+// Elsewhere the system closes the window itself.
+void QuitOnTerminationSignals() {}
+#endif
