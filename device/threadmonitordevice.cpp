@@ -10,7 +10,16 @@
 
 namespace {
 std::atomic<unsigned long> pollMs{ThreadMonitorDevice::DefaultPollMs};
+
+// Whether a device port of this name is in the list.
+bool isListed(const QList<PortEntry>& ports, const QString& name) {
+    for (const PortEntry& port : ports) {
+        if (port.name == name && PortList::FindDevicePort({port}, nullptr))
+            return true;
+    }
+    return false;
 }
+} // namespace
 
 ThreadMonitorDevice::~ThreadMonitorDevice() = default;
 
@@ -25,16 +34,21 @@ unsigned long ThreadMonitorDevice::PollMs() {
 void ThreadMonitorDevice::run() {
     qCDebug(lcDevice).noquote() << "监控串口已开启......";
     while (!isInterruptionRequested()) {
+        const QList<PortEntry> ports = PortList::Available();
         QString name;
-        if (PortList::FindDevicePort(PortList::Available(), &name)) {
+        if (PortList::FindDevicePort(ports, &name)) {
             portName = name;
-            // A device plugged back in while the tool still held its old port
-            // comes back under another name. Outside an update that is the
-            // device gone and found again: the search finds the new port and
-            // the device is identified there.
+            // The port the tool uses stays its port while it is listed, even
+            // when another device's port is listed before it.
             const QString known = Globals::PortName;
             const bool knownIsPort = known != Globals::NoDevicePortName && !known.isEmpty();
-            if (!Globals::IsUpdateMode && knownIsPort && known != name) {
+            if (knownIsPort && known != name && isListed(ports, known)) {
+                portName = known;
+            } else if (!Globals::IsUpdateMode && knownIsPort && known != name) {
+                // A device plugged back in while the tool still held its old
+                // port comes back under another name. Outside an update that
+                // is the device gone and found again: the search finds the new
+                // port and the device is identified there.
                 qCDebug(lcDevice).noquote()
                     << "the device's port changed from" << known << "to" << name;
                 reportGone();

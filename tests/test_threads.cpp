@@ -243,10 +243,18 @@ private slots:
         PtyFixture second;
         FakePorts fake;
         fake.set({{first.slavePath(), "USB CDC Serial"}});
+        ThreadMonitorDevice::SetPollMs(20);
         MainWindow window;
         const QByteArray initStatus = QByteArray::fromHex("6E0102018F6E");
         QCOMPARE(first.read(6, 3000), initStatus);
         LogCapture log;
+        // Another device's port listed first, with the old one still there:
+        // not a replug.
+        fake.set({{second.slavePath(), "USB CDC Serial"}, {first.slavePath(), "USB CDC Serial"}});
+        const int reads = fake.readCount();
+        QTRY_VERIFY_WITH_TIMEOUT(fake.readCount() >= reads + 10, 3000);
+        QVERIFY(!log.contains("the device's port changed"));
+        QVERIFY(window.port()->isOpen());
         fake.set({{second.slavePath(), "USB CDC Serial"}});
         QCOMPARE(second.read(6, 5000), initStatus);
         QVERIFY(log.contains("the device's port changed from " + first.slavePath()));
