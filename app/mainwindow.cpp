@@ -166,8 +166,7 @@ void MainWindow::onPortLost(const QString& reason) {
     // moment later, perhaps not at all if it comes back under the same name.
     if (!monitorWanted || Globals::IsUpdateMode)
         return;
-    Globals::PortName = Globals::NoDevicePortName;
-    Globals::NoDeviceMessage = Globals::PlugInMessage;
+    Globals::ForgetDevicePort();
     AddNoControl();
 }
 

@@ -79,21 +79,25 @@ private:
     // branch of the command written last; quiet is true when the line has
     // been silent for the quiet interval since the last byte.
     void appendReceived(const QByteArray& bytes);
+    // Whether the reply to the command written last is complete: a framed
+    // reply once it ends with its end byte, a checksum report once the sum is
+    // followed by another character, any reply once the line is quiet.
+    bool replyComplete(bool quiet) const;
     void dispatchReply(const QByteArray& newBytes, bool quiet);
     void onReplyQuiet();
 
     // Reply branches, selected by the id of the command written last.
-    void handleInitStatus(bool quiet);
-    void handleVersion(bool quiet);
-    void handleDeviceInfo(bool quiet);
-    void handleWatchId(bool quiet);
-    void handleDeviceInfoWhenUpdate(bool quiet);
+    void handleInitStatus();
+    void handleVersion();
+    void handleDeviceInfo();
+    void handleWatchId();
+    void handleDeviceInfoWhenUpdate();
     void handleUpdateSoftwareInfo(const QByteArray& newBytes);
     void handleStartOrder(const QByteArray& newBytes);
     void handlePacketReply(const QByteArray& newBytes);
     void handleEndOrder(const QByteArray& newBytes);
-    void handleCrcOrder(bool quiet);
-    void handleRestartOrder(bool quiet);
+    void handleCrcOrder();
+    void handleRestartOrder();
 
     Ui::MainWindow* ui;
     QPoint windowPos;

@@ -145,25 +145,45 @@ void MainWindow::onReplyQuiet() {
     dispatchReply(QByteArray(), true);
 }
 
-void MainWindow::dispatchReply(const QByteArray& newBytes, bool quiet) {
+bool MainWindow::replyComplete(bool quiet) const {
+    if (quiet || !readsWholeReplies(Globals::currentOrder))
+        return true;
+    const QByteArray& buffer = *Globals::ReceivedData;
     switch (Globals::currentOrder) {
     case IdGetInitStatus:
-        handleInitStatus(quiet);
+    case IdGetDeviceInfo:
+    case IdGetVersionInfo:
+    case IdGetWatchId:
+        return endsFrame(buffer);
+    case IdCrcOrder:
+        return findChecksum(Utility::Latin1UpToNul(buffer), Globals::FileCrc) ==
+               ChecksumFound::Whole;
+    default:
+        return false;
+    }
+}
+
+void MainWindow::dispatchReply(const QByteArray& newBytes, bool quiet) {
+    if (!replyComplete(quiet))
+        return;
+    switch (Globals::currentOrder) {
+    case IdGetInitStatus:
+        handleInitStatus();
         break;
     case IdGetDeviceInfo:
-        handleDeviceInfo(quiet);
+        handleDeviceInfo();
         break;
     case IdGetVersionInfo:
-        handleVersion(quiet);
+        handleVersion();
         break;
     case IdGetWatchId:
-        handleWatchId(quiet);
+        handleWatchId();
         break;
     case IdUpdateSoftwareInfo:
         handleUpdateSoftwareInfo(newBytes);
         break;
     case IdGetDeviceInfoWhenUpdate:
-        handleDeviceInfoWhenUpdate(quiet);
+        handleDeviceInfoWhenUpdate();
         break;
     case IdStartOrder:
         handleStartOrder(newBytes);
@@ -175,10 +195,10 @@ void MainWindow::dispatchReply(const QByteArray& newBytes, bool quiet) {
         handleEndOrder(newBytes);
         break;
     case IdCrcOrder:
-        handleCrcOrder(quiet);
+        handleCrcOrder();
         break;
     case IdRestartOrder:
-        handleRestartOrder(quiet);
+        handleRestartOrder();
         break;
     default:
         break; // no branch: the bytes stay in the buffer
@@ -189,10 +209,8 @@ void MainWindow::dispatchReply(const QByteArray& newBytes, bool quiet) {
 //   normal firmware:  6E xx xx <status> xx xx        (6 bytes, status signed)
 //   boot loader:      0D 0A ...                      (carriage return first)
 // Any other reply, whatever its length, goes on to the version query.
-void MainWindow::handleInitStatus(bool quiet) {
+void MainWindow::handleInitStatus() {
     const QByteArray& buffer = *Globals::ReceivedData;
-    if (!quiet && !endsFrame(buffer))
-        return;
     qCDebug(lcApp).noquote() << "GetInitStatus";
     int n = buffer.size();
 
@@ -226,12 +244,10 @@ void MainWindow::handleInitStatus(bool quiet) {
 //   6E xx xx <a> <b> <c> 8F                 (7 bytes)  -> "a.b.c"
 //   6E xx xx <a> <b> ... 8F                 (8 bytes)  -> "a.b"
 // Another length keeps the version read before.
-void MainWindow::handleVersion(bool quiet) {
+void MainWindow::handleVersion() {
     const QByteArray& buffer = *Globals::ReceivedData;
     const int start = buffer.indexOf(kFrameStart);
     if (start < 0)
-        return;
-    if (!quiet && !endsFrame(buffer))
         return;
     qCDebug(lcApp).noquote() << "GetVersionInfo" << hexText(buffer);
     const QByteArray reply = buffer.mid(start);
@@ -252,10 +268,8 @@ void MainWindow::handleVersion(bool quiet) {
 
 // Device information, the answer to 6E 01 03 02 8F:
 //   6E xx xx <model text ...> xx xx        (17 bytes or more)
-void MainWindow::handleDeviceInfo(bool quiet) {
+void MainWindow::handleDeviceInfo() {
     QByteArray& buffer = *Globals::ReceivedData;
-    if (!quiet && !endsFrame(buffer))
-        return;
     const auto clean = [](QString text) {
         return text.remove(QLatin1Char(' ')).remove(QLatin1Char('?')).trimmed();
     };
@@ -277,10 +291,8 @@ void MainWindow::handleDeviceInfo(bool quiet) {
 
 // Device number, the answer to 6E 01 04 01 8F:
 //   ... 6E xx xx F<device number, 19 characters or more> xx   (24 bytes or more)
-void MainWindow::handleWatchId(bool quiet) {
+void MainWindow::handleWatchId() {
     QByteArray& buffer = *Globals::ReceivedData;
-    if (!quiet && !endsFrame(buffer))
-        return;
     const QString text = Utility::Utf8UpToNul(buffer);
     qCDebug(lcApp).noquote() << "GetWatchId" << buffer.size() << text;
     if (buffer.size() < kWatchIdMinimum)
@@ -304,9 +316,7 @@ void MainWindow::handleWatchId(bool quiet) {
 
 // Boot-loader device information, the answer to "c": its model as text,
 // 11 bytes or more, taken once the line is quiet.
-void MainWindow::handleDeviceInfoWhenUpdate(bool quiet) {
-    if (!quiet)
-        return;
+void MainWindow::handleDeviceInfoWhenUpdate() {
     qCDebug(lcApp).noquote() << "GetDeviceInfoWhenUpdate:" +
                                     Utility::Utf8UpToNul(*Globals::ReceivedData);
     if (Globals::ReceivedData->size() < kBootModelMinimum) {
@@ -415,11 +425,9 @@ void MainWindow::handleEndOrder(const QByteArray& newBytes) {
 // Answer to "v": the device's checksum of what it received, as text holding
 // the decimal number (for example "CRC:51234"). A match followed by another
 // character is taken at once; anything else once the line is quiet.
-void MainWindow::handleCrcOrder(bool quiet) {
+void MainWindow::handleCrcOrder() {
     const QString reported = Utility::Latin1UpToNul(*Globals::ReceivedData);
     const ChecksumFound found = findChecksum(reported, Globals::FileCrc);
-    if (!quiet && found != ChecksumFound::Whole)
-        return;
     qCDebug(lcApp).noquote() << "正确CRC:" + Utility::IntToStr(Globals::FileCrc);
     qCDebug(lcApp).noquote() << "实际CRC:" + reported;
     if (found == ChecksumFound::No) {
@@ -437,9 +445,7 @@ void MainWindow::handleCrcOrder(bool quiet) {
 
 // Answer to "r": a text containing "Restart" (or "Value") confirms the
 // restart; read whole, once the line is quiet.
-void MainWindow::handleRestartOrder(bool quiet) {
-    if (!quiet)
-        return;
+void MainWindow::handleRestartOrder() {
     const QString reply = Utility::Latin1UpToNul(*Globals::ReceivedData);
     qCDebug(lcApp).noquote() << "RestartOrder，重启:" + reply;
     if (!reply.contains(kRestartMarker) && !reply.contains(kRestartMarkerAlt))

@@ -65,8 +65,7 @@ void ThreadMonitorDevice::run() {
 }
 
 void ThreadMonitorDevice::reportGone() {
-    Globals::PortName = Globals::NoDevicePortName;
-    Globals::NoDeviceMessage = Globals::PlugInMessage;
+    Globals::ForgetDevicePort();
     if (MainWindow* window = Globals::MainWin)
         emit window->ComPortDissappear();
 }

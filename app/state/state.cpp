@@ -34,6 +34,11 @@ bool HasDevicePort() {
     return name != NoDevicePortName && !name.isEmpty();
 }
 
+void ForgetDevicePort() {
+    PortName = NoDevicePortName;
+    NoDeviceMessage = PlugInMessage;
+}
+
 } // namespace Globals
 
 namespace Device {

@@ -46,6 +46,9 @@ extern const QString ProcessingMessage;
 
 // True when PortName names a real port (neither "NoDevice" nor empty).
 bool HasDevicePort();
+// No device port is known any more: PortName becomes "NoDevice" and the
+// no-device page asks for the device again.
+void ForgetDevicePort();
 
 } // namespace Globals
 
