@@ -6,7 +6,11 @@
 set -euo pipefail
 build_dir="$1"
 debs=("$build_dir"/tembra-update-tool_*.deb)
-[ -f "${debs[0]}" ] || { echo "FAIL: no package in $build_dir (scripts/package builds it)"; exit 1; }
+# Only scripts/test and scripts/package build the package: a plain build skips this test.
+if [ ! -f "${debs[0]}" ] && [ -n "${TEMBRA_REQUIRE_PACKAGE:-}" ]; then
+    echo "FAIL: no package in $build_dir"; exit 1
+fi
+[ -f "${debs[0]}" ] || { echo "SKIP: no package in $build_dir (scripts/test and scripts/package build it)"; exit 77; }
 deb="${debs[0]}"
 
 fail() { echo "FAIL: $*"; exit 1; }
