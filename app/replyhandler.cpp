@@ -93,9 +93,10 @@ ChecksumFound findChecksum(const QString& text, int expected) {
         while (i < text.size() && isAsciiDigit(text.at(i)))
             ++i;
         const QString digits = text.mid(first, i - first);
+        // Digits after a minus sign are a negative number, never the same
+        // digits unsigned: "-512" is not 512.
         const bool negative = first > 0 && text.at(first - 1) == QLatin1Char('-');
-        if (!ChecksumEquals(digits, expected) &&
-            !(negative && ChecksumEquals(QLatin1Char('-') + digits, expected)))
+        if (!ChecksumEquals(negative ? QLatin1Char('-') + digits : digits, expected))
             continue;
         if (i < text.size())
             return ChecksumFound::Whole;

@@ -56,6 +56,9 @@ private slots:
         QTest::newRow("past 2^31, signed") << big << QByteArray("CRC:-1879543008") << true;
         QTest::newRow("past 2^31, sign dropped") << big << QByteArray("CRC:1879543008") << false;
         QTest::newRow("longer than any sum") << 512 << QByteArray("CRC:4294967808") << false;
+        QTest::newRow("minus sign, small") << 512 << QByteArray("CRC:-512") << false;
+        QTest::newRow("minus sign, unsigned digits")
+            << big << QByteArray("CRC:-2415424288") << false;
     }
     void checksumReports() {
         QFETCH(int, crc);
@@ -90,7 +93,7 @@ private slots:
         LogCapture log;
         pty->write(reply);
         QTRY_VERIFY_WITH_TIMEOUT(log.contains("RestartOrder，重启:" + QString::fromLatin1(reply)),
-                                 2000);
+                                 10000);
         QCOMPARE(bool(Globals::IsUpdateMode), !confirmed);
         QCOMPARE(window->port()->isOpen(), !confirmed);
         QCOMPARE(log.contains("status text: Firmware Update Successfully"), confirmed);
@@ -158,7 +161,7 @@ private slots:
         pty->write("short\r\n"); // 10 bytes or fewer: asked again
         QCOMPARE(pty->read(1), QByteArray("c"));
         pty->write("  131152M2300101 boot\r\n");
-        QTRY_VERIFY_WITH_TIMEOUT(qobject_cast<XModemUpdate*>(window->centralWidget()), 2000);
+        QTRY_VERIFY_WITH_TIMEOUT(qobject_cast<XModemUpdate*>(window->centralWidget()), 10000);
         QCOMPARE(Device::DeviceInfo, QStringLiteral("131152M2300101 boot"));
         QCOMPARE(Globals::DeviceModel, QStringLiteral("131152M2300101"));
         Globals::IsUpdateMode = false;
