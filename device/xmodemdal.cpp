@@ -75,7 +75,10 @@ QByteArray ReadFile(const QString& path) {
 }
 
 int GetFileCrc(const QString& path) {
-    const QByteArray file = ReadFile(path);
+    return FileChecksum(ReadFile(path));
+}
+
+int FileChecksum(const QByteArray& file) {
     const int blocks = packetCountFor(file.size());
     // Summed unsigned, so that a large file wraps instead of overflowing.
     quint32 sum = 0;

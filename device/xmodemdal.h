@@ -113,6 +113,8 @@ quint16 Crc16(const char* bytes, int offset, int count);
 QByteArray ReadFile(const QString& path);
 // Sum of the CRC-16 of every 128-byte block, the last one padded with 0x1A.
 int GetFileCrc(const QString& path);
+// The same sum of the given bytes.
+int FileChecksum(const QByteArray& file);
 // The value of a checksum written as a decimal integer (optional sign, leading
 // zeros allowed); nothing when text is not one, or has more digits than any
 // 32-bit value.

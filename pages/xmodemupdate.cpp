@@ -157,6 +157,7 @@ void XModemUpdate::replyFinished(QNetworkReply* answer) {
         return;
     }
     bytesWritten = 0;
+    downloaded.clear();
     writeError.clear();
 
     QNetworkRequest request(downloadUrl);
@@ -195,6 +196,7 @@ void XModemUpdate::httpReadyRead() {
         return;
     }
     bytesWritten += bytes.size();
+    downloaded.append(bytes);
 }
 
 void XModemUpdate::updateProgress(qint64 bytesRead, qint64 totalBytes) {
@@ -207,7 +209,8 @@ void XModemUpdate::httpFinished() {
     ui->handlerStatus->hide();
     ui->statusMsg->show();
 
-    const bool kept = keepDownload();
+    const QString expected = ConfigDAL::GetUpdateBrand(QStringLiteral("fileCRCSize"));
+    const bool kept = keepDownload(expected);
     if (reply) {
         reply->deleteLater();
         reply = nullptr;
@@ -219,28 +222,20 @@ void XModemUpdate::httpFinished() {
     XModemDAL::FileData.clear();
     qCDebug(lcPages).noquote() << "正常升级情况";
     if (!kept) {
+        downloaded.clear();
         rejectUpdate();
         return;
     }
-    const int sum = XModemDAL::GetFileCrc(filePath);
-    const QString expected = ConfigDAL::GetUpdateBrand(QStringLiteral("fileCRCSize"));
-    qCDebug(lcPages).noquote() << "checksum" << sum << "expected" << expected;
-
-    // An empty or unreadable file is never taken for firmware, and the sum
-    // must equal the checksum that came with the answer.
-    if (XModemDAL::FileData.isEmpty()) {
-        qCDebug(lcPages).noquote() << "downloaded firmware file is empty or unreadable";
-    } else if (XModemDAL::ChecksumEquals(expected, sum)) {
-        Globals::UpdateFilePath = filePath;
-        Globals::FileCrc = sum;
-        ui->statusMsg->setText(kTextAccepted);
-        XModemDAL::BeginUpdate();
-        return;
-    }
-    rejectUpdate();
+    // The bytes now in Latest.bin, already checked against the expected sum.
+    XModemDAL::FileData = downloaded;
+    downloaded.clear();
+    Globals::UpdateFilePath = filePath;
+    Globals::FileCrc = XModemDAL::FileChecksum(XModemDAL::FileData);
+    ui->statusMsg->setText(kTextAccepted);
+    XModemDAL::BeginUpdate();
 }
 
-bool XModemUpdate::keepDownload() {
+bool XModemUpdate::keepDownload(const QString& expected) {
     if (!file || !reply)
         return false;
     // The buffer is written out first: commit() itself does not report a
@@ -260,6 +255,17 @@ bool XModemUpdate::keepDownload() {
         if (plain && length.isValid() && length.toLongLong() != bytesWritten)
             failure =
                 QStringLiteral("%1 of %2 bytes arrived").arg(bytesWritten).arg(length.toLongLong());
+    }
+    // An empty file is never firmware, and the sum must equal the checksum
+    // that came with the answer (an error page served with 200, the wrong
+    // file): only then does the download replace the earlier file.
+    if (failure.isEmpty() && downloaded.isEmpty())
+        failure = QStringLiteral("the firmware file is empty");
+    if (failure.isEmpty()) {
+        const int sum = XModemDAL::FileChecksum(downloaded);
+        qCDebug(lcPages).noquote() << "checksum" << sum << "expected" << expected;
+        if (!XModemDAL::ChecksumEquals(expected, sum))
+            failure = QStringLiteral("checksum %1 is not the expected %2").arg(sum).arg(expected);
     }
     if (failure.isEmpty() && !file->commit())
         failure = "the file could not be put in place: " + file->errorString();

@@ -31,9 +31,9 @@ public slots:
 private:
     // Ends a download with "update file error" and nothing sent to the device.
     void rejectUpdate();
-    // Whether the download that just finished arrived whole and was put in
-    // place of the earlier file; logs why not.
-    bool keepDownload();
+    // Whether the download that just finished arrived whole, matches the
+    // checksum expected and was put in place of the earlier file; logs why not.
+    bool keepDownload(const QString& expected);
 
     Ui::XModemUpdate* ui;
     // The download goes to a temporary file beside the firmware file and
@@ -42,5 +42,7 @@ private:
     QString filePath;
     QNetworkAccessManager* downloadManager = nullptr;
     qint64 bytesWritten = 0;
+    // What arrived, kept to be checked before it replaces the earlier file.
+    QByteArray downloaded;
     QString writeError;
 };
