@@ -7,6 +7,8 @@
 #include <QDomDocument>
 #include <QFile>
 #include <QLoggingCategory>
+#include <QRegularExpression>
+#include <QSet>
 #include <QSaveFile>
 #include <QTextStream>
 #include <QXmlStreamReader>
@@ -22,6 +24,8 @@ const QString kPasswordKey = QStringLiteral("password");
 // Values at least this long are taken to be digests already and kept as they are.
 const int kPasswordHashBelow = 30;
 const int kIndent = 4;
+// How far into a file its XML declaration is looked for.
+const int kDeclarationScan = 256;
 
 QString fileIn(const char* name) {
     return ConfigDAL::ConfigDir() + QString::fromLatin1(name);
@@ -64,12 +68,39 @@ template <typename Visit> void forEachCodePoint(const QString& text, Visit visit
     }
 }
 
+// Whether the reader below takes key as an element name. It applies older,
+// stricter name rules than the current XML ones, and a length limit: asking
+// the reader itself keeps the writer and the reader to one rule.
+bool readerTakesName(const QString& key) {
+    QXmlStreamReader xml(QLatin1Char('<') + key + QStringLiteral("/>"));
+    xml.setNamespaceProcessing(false);
+    return xml.readNextStartElement() && xml.qualifiedName() == key && !xml.hasError();
+}
+
+// A key that is written only when it reads back: an XML name without a colon
+// (which namespace-aware readers reserve for prefixes), taken by the reader.
 bool isXmlName(const QString& key) {
     bool valid = !key.isEmpty();
     forEachCodePoint(key, [&](uint c, int at, int) {
         valid = valid && (at == 0 ? isNameStartChar(c) : isNameChar(c));
     });
-    return valid;
+    return valid && readerTakesName(key);
+}
+
+// The settings files this tool writes declare "uft-8", which names no
+// encoding: those files, and files that declare nothing or UTF-8, are decoded
+// as UTF-8. A file that declares a real encoding of its own is left to the
+// reader, which decodes it by that declaration.
+bool declaresOtherEncoding(const QByteArray& bytes) {
+    static const QRegularExpression declaration(
+        QStringLiteral(R"(^(?:\xEF\xBB\xBF)?<\?xml\s[^?]*?encoding\s*=\s*["']([^"']*)["'])"));
+    const QRegularExpressionMatch match =
+        declaration.match(QString::fromLatin1(bytes.left(kDeclarationScan)));
+    if (!match.hasMatch())
+        return false;
+    const QString name = match.captured(1).toLower();
+    return name != QLatin1String("uft-8") && name != QLatin1String("utf-8") &&
+           name != QLatin1String("utf8");
 }
 
 // The value without the characters XML 1.0 cannot carry.
@@ -78,7 +109,7 @@ QString xmlText(const QString& value, bool* dropped) {
     text.reserve(value.size());
     forEachCodePoint(value, [&](uint c, int at, int length) {
         if (isXmlChar(c))
-            text.append(value.midRef(at, length));
+            text.append(value.constData() + at, length);
         else
             *dropped = true;
     });
@@ -94,22 +125,42 @@ QString ConfigDAL::ReadValue(const QString& path, const QString& key) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return QString();
-    // The files are UTF-8: their declaration names "uft-8", which is no
-    // encoding, so it is set aside once the bytes are decoded.
-    QString content = QString::fromUtf8(file.readAll());
-    if (content.startsWith(QChar(0xFEFF)))
-        content.remove(0, 1);
-    const int declarationEnd = content.indexOf(QLatin1String("?>"));
-    if (content.startsWith(QLatin1String("<?xml")) && content.size() > 5 &&
-        content.at(5).isSpace() && declarationEnd > 0)
-        content.remove(0, declarationEnd + 2);
+    const QByteArray bytes = file.readAll();
     // A reader that keeps its own stack: however deep a file nests, it does
     // not recurse.
-    QXmlStreamReader xml(content);
+    QXmlStreamReader xml;
+    if (declaresOtherEncoding(bytes)) {
+        xml.addData(bytes);
+    } else {
+        QString content = QString::fromUtf8(bytes);
+        if (content.startsWith(QChar(0xFEFF)))
+            content.remove(0, 1);
+        const int declarationEnd = content.indexOf(QLatin1String("?>"));
+        if (content.startsWith(QLatin1String("<?xml")) && content.size() > 5 &&
+            content.at(5).isSpace() && declarationEnd > 0)
+            content.remove(0, declarationEnd + 2);
+        xml.addData(content);
+    }
     xml.setNamespaceProcessing(false);
+
+    // Up to the root element. The tool never writes a document type
+    // declaration; one in a file could declare entities that expand without
+    // bound, so such a file is malformed and read no further.
+    while (!xml.atEnd() && !xml.isStartElement()) {
+        xml.readNext();
+        if (xml.tokenType() != QXmlStreamReader::DTD)
+            continue;
+        static QSet<QString> reported;
+        if (!reported.contains(path)) {
+            reported.insert(path);
+            qCWarning(lcConfig).noquote()
+                << path << "carries a document type declaration: read as malformed";
+        }
+        return QString();
+    }
     QString value;
     bool found = false;
-    if (xml.readNextStartElement()) {
+    if (xml.isStartElement()) {
         while (xml.readNextStartElement()) {
             if (found || xml.qualifiedName() != key) {
                 xml.skipCurrentElement();

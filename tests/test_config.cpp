@@ -155,6 +155,9 @@ private slots:
         written.insert("<", "x");
         written.insert("a:b", "x");
         written.insert("", "x");
+        written.insert(QStringLiteral("a\u203F"), "x"); // a name to XML today, not to its reader
+        written.insert(QStringLiteral("\u0132"), "x");
+        written.insert(QString(4097, 'k'), "x"); // past the reader's longest name
         QVERIFY(!ConfigDAL::WriteConfig(written, brand()));
         for (auto it = readable.begin(); it != readable.end(); ++it) {
             const QString expected = it.key() == "updatemessage" ? "kept" : it.value();
@@ -162,6 +165,42 @@ private slots:
         }
         QVERIFY(ConfigDAL::WriteConfig(readable, brand()));
         QCOMPARE(ConfigDAL::GetUpdateBrand("markup"), readable.value("markup"));
+    }
+
+    // Files written by hand or by other tools: a real declared encoding is
+    // honoured; a document type declaration makes the file malformed, so
+    // that no entity it declares is ever expanded.
+    void handMadeFiles_data() {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QString>("expected");
+        const QByteArray root = "<configuration><result>caf\xe9</result></configuration>";
+        QTest::newRow("ISO-8859-1") << "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>" + root
+                                    << QString::fromUtf8("café");
+        QTest::newRow("own uft-8") << QByteArray("<?xml version=\"1.0\" encoding=\"uft-8\"?>"
+                                                 "<configuration><result>caf\xc3\xa9</result>"
+                                                 "</configuration>")
+                                   << QString::fromUtf8("café");
+        QTest::newRow("entities and references")
+            << QByteArray("<configuration><result>&lt;&amp;&gt;&quot;&apos;&#233;&#x41;</result>"
+                          "</configuration>")
+            << QString::fromUtf8("<&>\"'éA");
+        const QByteArray bomb = "<!DOCTYPE configuration [<!ENTITY e \"" + QByteArray(4096, 'x') +
+                                "\">]><configuration><result>" +
+                                QByteArray("&e;").repeated(90000) + "</result></configuration>";
+        QTest::newRow("entity declaration") << bomb << QString();
+    }
+    void handMadeFiles() {
+        QFETCH(QByteArray, content);
+        QFETCH(QString, expected);
+        QVERIFY(QDir().mkpath(Globals::AppPath + "/cfg"));
+        QFile file(brand());
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(content);
+        file.close();
+        QElapsedTimer timer;
+        timer.start();
+        QCOMPARE(ConfigDAL::GetUpdateBrand("result"), expected);
+        QVERIFY(timer.elapsed() < 1000);
     }
 
     // A file nested far deeper than any settings file is read without
