@@ -93,6 +93,9 @@ void MainWindow::StopPortThreads() {
         if (thread)
             thread->wait();
     }
+    // Nor a report the monitor queued before it stopped (the device gone),
+    // which would close a port opened after this call.
+    QCoreApplication::removePostedEvents(this, QEvent::MetaCall);
     delete monitorThread;
     monitorThread = nullptr;
     delete Globals::ComPortThread;
@@ -149,6 +152,10 @@ bool MainWindow::OpenComPort(const QString& name) {
 }
 
 void MainWindow::CloseComPort() {
+    // A partial reply of the closed port is never completed later: its quiet
+    // timer would run a branch, and that branch's write would open a port.
+    replyQuietTimer->stop();
+    Globals::ReceivedData->clear();
     if (!serialPort || !serialPort->isOpen())
         return;
     serialPort->close();

@@ -204,10 +204,10 @@ private slots:
 
         first.write("old");
         second.write("new");
-        QTRY_COMPARE_WITH_TIMEOUT(*Globals::ReceivedData, QByteArray("new"), 2000);
+        QTRY_COMPARE_WITH_TIMEOUT(*Globals::ReceivedData, QByteArray("new"), 10000);
         first.write("more-old");
         second.write("!");
-        QTRY_COMPARE_WITH_TIMEOUT(*Globals::ReceivedData, QByteArray("new!"), 2000);
+        QTRY_COMPARE_WITH_TIMEOUT(*Globals::ReceivedData, QByteArray("new!"), 10000);
     }
 
     void lateBytesBelongToTheNewCommand() {
@@ -216,13 +216,31 @@ private slots:
         XModemDAL::EndInfoQuery();
         pty.read(6);
         pty.write(hex("6E010F01"));
-        QTRY_COMPARE_WITH_TIMEOUT(*Globals::ReceivedData, hex("6E010F01"), 2000);
+        QTRY_COMPARE_WITH_TIMEOUT(*Globals::ReceivedData, hex("6E010F01"), 10000);
 
         XModemDAL::Order9(); // no reply branch either
         QVERIFY(Globals::ReceivedData->isEmpty());
         pty.write(hex("8F"));
-        QTRY_COMPARE_WITH_TIMEOUT(*Globals::ReceivedData, hex("8F"), 2000);
+        QTRY_COMPARE_WITH_TIMEOUT(*Globals::ReceivedData, hex("8F"), 10000);
         QCOMPARE(Globals::currentOrder, 9);
+    }
+
+    // A reply cut off by the port's close is dropped with the port: its quiet
+    // timer runs no branch, and no write opens the port again.
+    void closeDropsPartialReply() {
+        PtyFixture pty;
+        QVERIFY(window->OpenComPort(pty.slavePath()));
+        Globals::PortName = pty.slavePath();
+        XModemDAL::GetVersionInfo();
+        QCOMPARE(pty.read(6), hex("6E0103038F6E"));
+        pty.write(hex("6E0103"));
+        QVERIFY(window->port()->waitForReadyRead(10000)); // HandlerData runs inside
+        QCOMPARE(*Globals::ReceivedData, hex("6E0103"));
+        window->CloseComPort();
+        QVERIFY(Globals::ReceivedData->isEmpty());
+        QCOMPARE(pty.drain(300), QByteArray());
+        QCOMPARE(Globals::currentOrder, int(XModemDAL::IdGetVersionInfo));
+        QVERIFY(!window->port()->isOpen());
     }
 
     void auxiliarySlots() {
@@ -236,7 +254,7 @@ private slots:
         window->HasReceivedData(); // nothing received yet
         QCOMPARE(log.count("收到数据了"), 0);
         pty.write("x");
-        QTRY_COMPARE_WITH_TIMEOUT(Globals::ReceivedData->size(), 1, 2000);
+        QTRY_COMPARE_WITH_TIMEOUT(Globals::ReceivedData->size(), 1, 10000);
         QVERIFY(window->receivedSinceInitStatus());
         window->HasReceivedData();
         QCOMPARE(log.count("收到数据了"), 1);
