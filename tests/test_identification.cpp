@@ -24,7 +24,7 @@ const QByteArray kWatchId = QByteArray::fromHex("6E0104018F6E");
 const QByteArray kEndQuery = QByteArray::fromHex("6E010F018F6E");
 const QByteArray kReset = QByteArray::fromHex("6E0111018F6E");
 const QByteArray kChain = kInitStatus + kVersion + kDeviceInfo + kWatchId + kEndQuery;
-const int kFound = 5000;
+const int kFound = 15000;
 
 QString labelText(QWidget* page, const char* name) {
     auto* label = page ? page->findChild<QLabel*>(name) : nullptr;
@@ -87,7 +87,7 @@ private slots:
                  QStringLiteral("1.Update Firmware"));
         QCOMPARE(infoPage()->findChild<QPushButton*>("BtnReset")->text(),
                  QStringLiteral("2.Reset"));
-        QTRY_COMPARE_WITH_TIMEOUT(received().toHex(), kChain.toHex(), 2000);
+        QTRY_COMPARE_WITH_TIMEOUT(received().toHex(), kChain.toHex(), 10000);
         QCOMPARE(Globals::ProductType, QStringLiteral("R52M"));
         QCOMPARE(Globals::DeviceModel, QStringLiteral("131152M2300101"));
         QCOMPARE(Device::InitStatus, QStringLiteral("1"));
@@ -119,7 +119,7 @@ private slots:
         start(config);
         QTRY_VERIFY_WITH_TIMEOUT(infoPage(), kFound);
         QCOMPARE(labelText(infoPage(), "LbVersion"), version);
-        QTRY_COMPARE_WITH_TIMEOUT(received().toHex(), kChain.toHex(), 2000);
+        QTRY_COMPARE_WITH_TIMEOUT(received().toHex(), kChain.toHex(), 10000);
     }
 
     // However the replies are cut, each is read once, whole.
@@ -144,7 +144,7 @@ private slots:
         QCOMPARE(labelText(infoPage(), "LbVersion"), QStringLiteral("1.2.7"));
         QCOMPARE(labelText(infoPage(), "LbDN"), QStringLiteral("F1311520230010042357"));
         QCOMPARE(labelText(infoPage(), "LbFirmware"), QStringLiteral("131152M2300101"));
-        QTRY_COMPARE_WITH_TIMEOUT(received().toHex(), kChain.toHex(), 2000);
+        QTRY_COMPARE_WITH_TIMEOUT(received().toHex(), kChain.toHex(), 10000);
     }
 
     void deviceNumberWithoutFIsNeverAccepted() {
@@ -154,7 +154,7 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(Globals::ReceivedData->size(), 34, kFound);
         QCOMPARE(Globals::currentOrder, 5);
         device->send(sim::Bytes(40, '8'));
-        QTRY_COMPARE_WITH_TIMEOUT(Globals::ReceivedData->size(), 74, 2000);
+        QTRY_COMPARE_WITH_TIMEOUT(Globals::ReceivedData->size(), 74, 10000);
         QVERIFY(!QTest::qWaitFor([&] { return infoPage() != nullptr; }, 300));
         QCOMPARE(Globals::currentOrder, 5);
         QCOMPARE(received().toHex(), (kInitStatus + kVersion + kDeviceInfo + kWatchId).toHex());
@@ -182,7 +182,7 @@ private slots:
         start(config);
         QTRY_VERIFY_WITH_TIMEOUT(infoPage(), kFound);
         QCOMPARE(Device::InitStatus, status);
-        QTRY_COMPARE_WITH_TIMEOUT(received().toHex(), kChain.toHex(), 2000);
+        QTRY_COMPARE_WITH_TIMEOUT(received().toHex(), kChain.toHex(), 10000);
     }
 
     void pendingResetIsWrittenOnce() {
@@ -192,7 +192,7 @@ private slots:
         QVERIFY(!Globals::IsNeedResetDevice);
         const QByteArray expected =
             kInitStatus + kReset + kVersion + kDeviceInfo + kWatchId + kEndQuery;
-        QTRY_COMPARE_WITH_TIMEOUT(received().toHex(), expected.toHex(), 2000);
+        QTRY_COMPARE_WITH_TIMEOUT(received().toHex(), expected.toHex(), 10000);
     }
 
     void bootLoaderWithoutDeviceInformationAsksForTheModel() {
@@ -201,18 +201,18 @@ private slots:
         config.model = "OTHER-MODEL-7"; // not a model the tool updates: the flow stops here
         start(config);
         QTRY_VERIFY_WITH_TIMEOUT(Globals::IsUpdateMode, kFound);
-        QTRY_COMPARE_WITH_TIMEOUT(received(), kInitStatus + "c", 2000);
-        QTRY_COMPARE_WITH_TIMEOUT(Device::DeviceInfo, QStringLiteral("OTHER-MODEL-7"), 2000);
+        QTRY_COMPARE_WITH_TIMEOUT(received(), kInitStatus + "c", 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(Device::DeviceInfo, QStringLiteral("OTHER-MODEL-7"), 10000);
         QVERIFY(qobject_cast<NoDevice*>(window->centralWidget()));
     }
 
     void resetButtonWritesTheResetCommand() {
         start();
         QTRY_VERIFY_WITH_TIMEOUT(infoPage(), kFound);
-        QTRY_COMPARE_WITH_TIMEOUT(received().size(), kChain.size(), 2000);
+        QTRY_COMPARE_WITH_TIMEOUT(received().size(), kChain.size(), 10000);
         device->clearReceived();
         QTest::mouseClick(infoPage()->findChild<QPushButton*>("BtnReset"), Qt::LeftButton);
-        QTRY_COMPARE_WITH_TIMEOUT(received(), kReset, 2000);
+        QTRY_COMPARE_WITH_TIMEOUT(received(), kReset, 10000);
         QCOMPARE(Globals::currentOrder, 25);
         QVERIFY(infoPage());
     }
@@ -230,7 +230,7 @@ private slots:
         QFETCH(int, goneMs);
         start();
         QTRY_VERIFY_WITH_TIMEOUT(infoPage(), kFound);
-        QTRY_COMPARE_WITH_TIMEOUT(received().size(), kChain.size(), 2000);
+        QTRY_COMPARE_WITH_TIMEOUT(received().size(), kChain.size(), 10000);
         const QString firstPort = QString::fromStdString(device->portPath());
         LogCapture log;
         device->clearReceived();
@@ -254,7 +254,7 @@ private slots:
             device->plug();
         }
         QTRY_COMPARE_WITH_TIMEOUT(received().toHex(), kChain.toHex(), kFound);
-        QTRY_VERIFY_WITH_TIMEOUT(infoPage(), 2000);
+        QTRY_VERIFY_WITH_TIMEOUT(infoPage(), 10000);
         const QString secondPort = QString::fromStdString(device->portPath());
         QVERIFY(goneMs < 0 || secondPort != firstPort);
         QCOMPARE(Globals::PortName.get(), secondPort);
@@ -266,7 +266,7 @@ private slots:
     void chatterKeepsTheBufferBounded() {
         start();
         QTRY_VERIFY_WITH_TIMEOUT(infoPage(), kFound);
-        QTRY_COMPARE_WITH_TIMEOUT(received().size(), kChain.size(), 2000);
+        QTRY_COMPARE_WITH_TIMEOUT(received().size(), kChain.size(), 10000);
         LogCapture log;
         std::thread talker([this] {
             device->send(sim::Bytes(1 << 20, 'x'));
@@ -284,7 +284,7 @@ private slots:
         QCOMPARE(overflowLines, 1);
         device->clearReceived();
         QTest::mouseClick(infoPage()->findChild<QPushButton*>("BtnReset"), Qt::LeftButton);
-        QTRY_COMPARE_WITH_TIMEOUT(received(), kReset, 2000);
+        QTRY_COMPARE_WITH_TIMEOUT(received(), kReset, 10000);
         QCOMPARE(Globals::ReceivedData->size(), 0);
     }
 

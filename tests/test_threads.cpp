@@ -102,7 +102,7 @@ private slots:
         ThreadComPort thread;
         QSignalSpy finished(&thread, &QThread::finished);
         thread.start();
-        QTRY_VERIFY_WITH_TIMEOUT(fake.readCount() >= 3, 3000);
+        QTRY_VERIFY_WITH_TIMEOUT(fake.readCount() >= 3, 10000);
         QVERIFY(thread.isRunning());
         fake.set({kSecond});
         QVERIFY(finished.wait(3000));
@@ -121,7 +121,7 @@ private slots:
         QVERIFY(gone.wait(2500));
         QCOMPARE(Globals::PortName.get(), QStringLiteral("NoDevice"));
         QCOMPARE(Globals::NoDeviceMessage.get(), Globals::PlugInMessage);
-        QTRY_VERIFY_WITH_TIMEOUT(qobject_cast<NoDevice*>(window.centralWidget()), 1000);
+        QTRY_VERIFY_WITH_TIMEOUT(qobject_cast<NoDevice*>(window.centralWidget()), 10000);
         QVERIFY(gone.wait(2500));
     }
 
@@ -157,16 +157,16 @@ private slots:
         FakePorts fake; // no device: nothing but the test calls InitPC
         MainWindow window;
         ThreadMonitorDevice* monitor = window.monitor();
-        QTRY_VERIFY_WITH_TIMEOUT(monitor->isRunning(), 1000);
+        QTRY_VERIFY_WITH_TIMEOUT(monitor->isRunning(), 10000);
         QSignalSpy finished(monitor, &QThread::finished);
         window.StopMonitor();
         window.InitPC(); // asks for the monitor again before the stop took effect
         QVERIFY(finished.count() > 0 || finished.wait(3000));
-        QTRY_VERIFY_WITH_TIMEOUT(monitor->isRunning(), 2000);
+        QTRY_VERIFY_WITH_TIMEOUT(monitor->isRunning(), 10000);
         QCOMPARE(window.monitor(), monitor);
         // A plain stop, with nothing asking again, ends it for good.
         window.StopMonitor();
-        QTRY_VERIFY_WITH_TIMEOUT(!monitor->isRunning(), 3000);
+        QTRY_VERIFY_WITH_TIMEOUT(!monitor->isRunning(), 10000);
         QVERIFY(!QTest::qWaitFor([&] { return monitor->isRunning(); }, 300));
     }
 
@@ -185,7 +185,7 @@ private slots:
         QSignalSpy finished(search, &QThread::finished);
         fake.set({device});
         QVERIFY(finished.wait(3000));
-        QTRY_VERIFY_WITH_TIMEOUT(log.contains("getInitStatus"), 2000);
+        QTRY_VERIFY_WITH_TIMEOUT(log.contains("getInitStatus"), 10000);
 
         // Restarted, the same thread reports to the slot chosen when it was
         // created, even though an update has begun since.
@@ -197,7 +197,7 @@ private slots:
         QCOMPARE(log.count("过来重新搜索了"), 1);
         fake.set({device});
         QVERIFY(finished.wait(3000));
-        QTRY_VERIFY_WITH_TIMEOUT(log.contains("怎么还在升级状态"), 2000);
+        QTRY_VERIFY_WITH_TIMEOUT(log.contains("怎么还在升级状态"), 10000);
         QVERIFY(!log.contains("OpenComPortForUpdate"));
         QCOMPARE(pty.read(7).right(1), QByteArray("c"));
         Globals::IsUpdateMode = false;
@@ -210,7 +210,7 @@ private slots:
         ThreadMonitorDevice::SetPollMs(10);
         MainWindow window;
         QSignalSpy gone(&window, SIGNAL(ComPortDissappear()));
-        QTRY_VERIFY_WITH_TIMEOUT(gone.count() >= 5, 3000);
+        QTRY_VERIFY_WITH_TIMEOUT(gone.count() >= 5, 10000);
         QPointer<QWidget> shown = window.centralWidget();
         const int widgets = QApplication::allWidgets().size();
         const int threads = ThreadComPort::Instances();
@@ -230,7 +230,7 @@ private slots:
         window.StopMonitor();
         LogCapture log;
         window.OpenComPortForUpdate();
-        QTRY_VERIFY_WITH_TIMEOUT(log.count("OpenComPortForUpdate") >= 6, 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(log.count("OpenComPortForUpdate") >= 6, 10000);
         QVERIFY(ThreadComPort::Instances() <= 2);
         QCOMPARE(Globals::currentOrder, 3);
     }
@@ -246,17 +246,17 @@ private slots:
         ThreadMonitorDevice::SetPollMs(20);
         MainWindow window;
         const QByteArray initStatus = QByteArray::fromHex("6E0102018F6E");
-        QCOMPARE(first.read(6, 3000), initStatus);
+        QCOMPARE(first.read(6, 10000), initStatus);
         LogCapture log;
         // Another device's port listed first, with the old one still there:
         // not a replug.
         fake.set({{second.slavePath(), "USB CDC Serial"}, {first.slavePath(), "USB CDC Serial"}});
         const int reads = fake.readCount();
-        QTRY_VERIFY_WITH_TIMEOUT(fake.readCount() >= reads + 10, 3000);
+        QTRY_VERIFY_WITH_TIMEOUT(fake.readCount() >= reads + 10, 10000);
         QVERIFY(!log.contains("the device's port changed"));
         QVERIFY(window.port()->isOpen());
         fake.set({{second.slavePath(), "USB CDC Serial"}});
-        QCOMPARE(second.read(6, 5000), initStatus);
+        QCOMPARE(second.read(6, 10000), initStatus);
         QVERIFY(log.contains("the device's port changed from " + first.slavePath()));
         QCOMPARE(Globals::PortName.get(), second.slavePath());
         QVERIFY(window.port()->isOpen());
@@ -267,7 +267,7 @@ private slots:
         auto window = std::make_unique<MainWindow>();
         QPointer<ThreadMonitorDevice> monitor = window->monitor();
         QTRY_VERIFY_WITH_TIMEOUT(Globals::ComPortThread && Globals::ComPortThread->isRunning(),
-                                 1000);
+                                 10000);
         QElapsedTimer timer;
         timer.start();
         window.reset();

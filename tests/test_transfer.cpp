@@ -153,7 +153,7 @@ private slots:
         if (unplug) {
             const std::clock_t cpuBefore = std::clock();
             rig.device->unplug();
-            QTRY_VERIFY_WITH_TIMEOUT(!rig.window->port()->isOpen(), 1000);
+            QTRY_VERIFY_WITH_TIMEOUT(!rig.window->port()->isOpen(), 10000);
             const auto cpuSeconds = [&] {
                 return double(std::clock() - cpuBefore) / CLOCKS_PER_SEC;
             };

@@ -39,8 +39,9 @@ public:
     QString slavePath() const { return path; }
 
     // Reads from the master until count bytes arrived or timeoutMs passed,
-    // running the event loop meanwhile so the tool's port can write.
-    QByteArray read(int count, int timeoutMs = 2000) {
+    // running the event loop meanwhile so the tool's port can write. The
+    // bound only limits how long a failing test takes.
+    QByteArray read(int count, int timeoutMs = 10000) {
         QByteArray out;
         QElapsedTimer timer;
         timer.start();
