@@ -2,6 +2,7 @@
 
 #include "app/logging.h"
 #include "app/state/appfolder.h"
+#include "app/toolkit.h"
 #include "device/threadcomport.h"
 #include "device/threadmonitordevice.h"
 #include "device/xmodemdal.h"
@@ -16,6 +17,7 @@
 #include <QStandardPaths>
 #include <QThread>
 #include <QTimer>
+#include <QWindow>
 
 static void initResources() {
     Q_INIT_RESOURCE(resources);
@@ -106,15 +108,25 @@ void MainWindow::StopPortThreads() {
 
 // ---------------------------------------------------------------------------
 // Window dragging: the window has no title bar and moves with any held button.
+// With the left button the window system moves it (startSystemMove), which is
+// the only way on Wayland, where a client may not place its own window; where
+// the platform refuses (no window manager that supports it, offscreen), and
+// for other buttons, the window follows the cursor by move().
 
 void MainWindow::mousePressEvent(QMouseEvent* event) {
     windowPos = pos();
-    mousePos = event->globalPos();
+    mousePos = Toolkit::GlobalPos(event);
     dragOffset = mousePos - windowPos;
+    systemMove = event->button() == Qt::LeftButton && windowHandle() &&
+                 windowHandle()->startSystemMove();
+    qCDebug(lcApp).noquote() << (systemMove ? "window moved by the window system"
+                                            : "window moved by the tool");
 }
 
 void MainWindow::mouseMoveEvent(QMouseEvent* event) {
-    move(event->globalPos() - dragOffset);
+    if (systemMove && (event->buttons() & Qt::LeftButton))
+        return;
+    move(Toolkit::GlobalPos(event) - dragOffset);
 }
 
 // ---------------------------------------------------------------------------

@@ -44,6 +44,8 @@ public:
     QSerialPort* port() const { return serialPort; }
     ThreadMonitorDevice* monitor() const { return monitorThread; }
     bool receivedSinceInitStatus() const { return hasReceivedData; }
+    // Whether the window system moves the window for the drag under way.
+    bool movedBySystem() const { return systemMove; }
 
 signals:
     void ComPortDissappear();
@@ -103,6 +105,8 @@ private:
     QPoint windowPos;
     QPoint mousePos;
     QPoint dragOffset;
+    // The drag under way is carried out by the window system.
+    bool systemMove = false;
     ThreadComPort* updatePortThread = nullptr;
     ThreadMonitorDevice* monitorThread = nullptr;
     QSerialPort* serialPort = nullptr;

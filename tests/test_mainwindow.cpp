@@ -126,6 +126,14 @@ private slots:
         QMovie movie(":/btn/Btn/loading.gif");
         QVERIFY(movie.isValid());
         QVERIFY(movie.frameCount() > 1);
+        // Twice the size for screens scaled by 2, shown at the same size.
+        QImage button2x(":/Logo/btnupdatefirmware2121@2x.png");
+        QCOMPARE(button2x.size(), QSize(422, 90));
+        QCOMPARE(button2x.devicePixelRatio(), 2.0);
+        QMovie movie2x(":/btn/Btn/loading@2x.gif");
+        QVERIFY(movie2x.jumpToFrame(0));
+        QCOMPARE(movie2x.currentImage().size(), QSize(56, 56));
+        QCOMPARE(movie2x.currentImage().devicePixelRatio(), 2.0);
     }
 
     void addControlRefusesPagesWithoutPort_data() {
