@@ -20,6 +20,10 @@
 
 namespace {
 const QString kLoadingGif = QStringLiteral(":/btn/Btn/loading.gif");
+// Drawn at twice the size for screens scaled by 1.5 or more; its frames carry
+// that pixel ratio (from the "@2x" in the name), so it shows at the same size.
+const QString kLoadingGif2x = QStringLiteral(":/btn/Btn/loading@2x.gif");
+const qreal kHighDensityFrom = 1.5;
 const QString kFirmwareFile = QStringLiteral("/Latest.bin");
 const QString kUpdateBrandFile = QStringLiteral("//cfg//UpdateBrand.xml");
 // The version check always asks with this version, so that the service's
@@ -46,7 +50,8 @@ XModemUpdate::XModemUpdate(QWidget* parent) : BaseUI(parent), ui(new Ui::XModemU
     pageName = QStringLiteral("XModemUpdate");
     setGeometry(0, 0, Globals::PageWidth, Globals::PageHeight);
 
-    movie = new QMovie(kLoadingGif, QByteArray(), this);
+    movie = new QMovie(devicePixelRatioF() >= kHighDensityFrom ? kLoadingGif2x : kLoadingGif,
+                       QByteArray(), this);
     ui->handlerStatus->setMovie(movie);
 
     manager = new QNetworkAccessManager(this);

@@ -34,8 +34,14 @@ def icon():
         scaled.save(os.path.join(folder, ICON_NAME), optimize=True)
 
 
-def button():
-    w, h = 211, 45
+def suffix(scale):
+    """Qt picks "name@2x.png" for a screen scaled by 2 (and images read from
+    such a file carry that pixel ratio)."""
+    return "" if scale == 1 else "@%dx" % scale
+
+
+def button(scale=1):
+    w, h, r = 211 * scale, 45 * scale, 8 * scale
     img = Image.new("RGBA", (w, h), (0, 0, 0, 0))
     grad = Image.new("RGBA", (w, h))
     gd = ImageDraw.Draw(grad)
@@ -44,15 +50,15 @@ def button():
         colour = tuple(int(ACCENT[i] * (1 - t) + ACCENT_DARK[i] * t) for i in range(3)) + (255,)
         gd.line((0, y, w, y), fill=colour)
     mask = Image.new("L", (w, h), 0)
-    ImageDraw.Draw(mask).rounded_rectangle((0, 0, w - 1, h - 1), radius=8, fill=255)
+    ImageDraw.Draw(mask).rounded_rectangle((0, 0, w - 1, h - 1), radius=r, fill=255)
     img.paste(grad, (0, 0), mask)
-    ImageDraw.Draw(img).rounded_rectangle((0, 0, w - 1, h - 1), radius=8,
-                                          outline=(255, 255, 255, 90), width=1)
-    img.save(os.path.join(ROOT, "Logo", "btnupdatefirmware2121.png"))
+    ImageDraw.Draw(img).rounded_rectangle((0, 0, w - 1, h - 1), radius=r,
+                                          outline=(255, 255, 255, 90), width=scale)
+    img.save(os.path.join(ROOT, "Logo", "btnupdatefirmware2121%s.png" % suffix(scale)))
 
 
-def loading():
-    size, frames, dots = 28, 12, 12
+def loading(scale=1):
+    size, frames, dots = 28 * scale, 12, 12
     images = []
     for f in range(frames):
         # Palette index 0 is transparent, so the page shows through.
@@ -65,17 +71,19 @@ def loading():
             age = (f - k) % dots
             shade = int(40 + 200 * age / dots)
             palette += [shade, min(255, shade + 50), min(255, shade + 70)]
-            cx = size / 2 + 10 * math.cos(angle)
-            cy = size / 2 + 10 * math.sin(angle)
-            d.ellipse((cx - 2.2, cy - 2.2, cx + 2.2, cy + 2.2), fill=k + 1)
+            cx = size / 2 + 10 * scale * math.cos(angle)
+            cy = size / 2 + 10 * scale * math.sin(angle)
+            rad = 2.2 * scale
+            d.ellipse((cx - rad, cy - rad, cx + rad, cy + rad), fill=k + 1)
         img.putpalette(palette + [0, 0, 0] * (256 - len(palette) // 3))
         images.append(img)
-    images[0].save(os.path.join(ROOT, "Btn", "loading.gif"), save_all=True,
+    images[0].save(os.path.join(ROOT, "Btn", "loading%s.gif" % suffix(scale)), save_all=True,
                    append_images=images[1:], duration=80, loop=0, transparency=0,
                    disposal=2)
 
 
 if __name__ == "__main__":
     icon()
-    button()
-    loading()
+    for s in (1, 2):
+        button(s)
+        loading(s)
