@@ -1,12 +1,20 @@
 #!/usr/bin/env bash
 # Shared set-up of the scripts: installs the Debian packages that are missing,
-# then configures and builds the project into build/ (or $TEMBRA_BUILD_DIR).
+# then configures and builds the project into build/ (or $TEMBRA_BUILD_DIR)
+# with Qt 6 where it is installed, or the toolkit that $TEMBRA_QT names (5, 6).
 # Quiet when everything is already in place; a failing build prints its log.
 set -euo pipefail
 
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 BUILD_DIR="${TEMBRA_BUILD_DIR:-$ROOT/build}"
-PACKAGES=(cmake g++ make pkg-config qtbase5-dev libqt5serialport5-dev libcpp-httplib-dev
+QT5_PACKAGES=(qtbase5-dev libqt5serialport5-dev)
+QT6_PACKAGES=(qt6-base-dev qt6-serialport-dev)
+case "${TEMBRA_QT:-}" in
+    5) QT_PACKAGES=("${QT5_PACKAGES[@]}") ;;
+    both) QT_PACKAGES=("${QT6_PACKAGES[@]}" "${QT5_PACKAGES[@]}") ;;
+    *) QT_PACKAGES=("${QT6_PACKAGES[@]}") ;;
+esac
+PACKAGES=(cmake g++ make pkg-config "${QT_PACKAGES[@]}" libcpp-httplib-dev
           fonts-liberation ${TEMBRA_EXTRA_PACKAGES:-})
 
 ensure_packages() {
@@ -24,14 +32,18 @@ ensure_packages() {
         "${missing[@]}" >/dev/null
 }
 
+# Builds into the given folder (default $BUILD_DIR) with the given toolkit
+# (5, 6, or empty for Qt 6 where installed).
 build_project() {
-    local log="$BUILD_DIR/build.log"
+    local dir="${1:-$BUILD_DIR}" qt="${2:-}"
+    [ "$qt" = both ] && qt=""
+    local log="$dir/build.log"
     local werror=OFF
     [ -n "${CI:-}" ] && werror=ON
-    mkdir -p "$BUILD_DIR"
-    if ! { cmake -S "$ROOT" -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE=Release -DTEMBRA_WERROR="$werror" \
-               -DCMAKE_INSTALL_PREFIX=/usr \
-           && cmake --build "$BUILD_DIR" -j"$(nproc)"; } >"$log" 2>&1; then
+    mkdir -p "$dir"
+    if ! { cmake -S "$ROOT" -B "$dir" -DCMAKE_BUILD_TYPE=Release -DTEMBRA_WERROR="$werror" \
+               -DCMAKE_INSTALL_PREFIX=/usr -DTEMBRA_QT="$qt" \
+           && cmake --build "$dir" -j"$(nproc)"; } >"$log" 2>&1; then
         tail -n 60 "$log"
         echo "Build failed; the whole log is in $log" >&2
         exit 1
@@ -50,4 +62,4 @@ build_package() {
 }
 
 ensure_packages "${PACKAGES[@]}"
-build_project
+build_project "$BUILD_DIR" "${TEMBRA_QT:-}"
