@@ -84,6 +84,13 @@ UpdateService::UpdateService() : server(new httplib::Server) {
         case ServiceFault::NotJson:
             res.set_content("result=1; message=ok", "text/plain");
             return;
+        case ServiceFault::Unavailable:
+            res.status = 503;
+            res.set_content("<html><body>Service Unavailable</body></html>", "text/html");
+            return;
+        case ServiceFault::Silent:
+            waitForStop();
+            return;
         default:
             break;
         }
@@ -118,6 +125,22 @@ UpdateService::UpdateService() : server(new httplib::Server) {
                     const size_t half = total / 2;
                     if (offset >= half)
                         return false;
+                    sink.write(reinterpret_cast<const char*>(data->data()) + offset, half - offset);
+                    return true;
+                });
+            return;
+        }
+        if (f == ServiceFault::StallDownload) {
+            // Announce the whole length, send half of it, then send nothing more.
+            const size_t total = data->size();
+            res.set_content_provider(
+                total, "application/octet-stream",
+                [this, data, total](size_t offset, size_t, httplib::DataSink& sink) {
+                    const size_t half = total / 2;
+                    if (offset >= half) {
+                        waitForStop();
+                        return false;
+                    }
                     sink.write(reinterpret_cast<const char*>(data->data()) + offset, half - offset);
                     return true;
                 });
@@ -160,13 +183,27 @@ int UpdateService::start(int port) {
         boundPort = server->bind_to_port("127.0.0.1", port) ? port : -1;
     if (boundPort < 0)
         return -1;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        stopped = false;
+    }
     thread = std::thread([this] { server->listen_after_bind(); });
     while (!server->is_running())
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     return boundPort;
 }
 
+void UpdateService::waitForStop() {
+    std::unique_lock<std::mutex> lock(mutex);
+    stopping.wait(lock, [this] { return stopped; });
+}
+
 void UpdateService::stop() {
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        stopped = true;
+    }
+    stopping.notify_all();
     if (thread.joinable()) {
         server->stop();
         thread.join();

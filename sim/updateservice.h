@@ -15,6 +15,7 @@
 // the last one padded with 0x1A.
 #include <cstdint>
 #include <memory>
+#include <condition_variable>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -44,6 +45,9 @@ enum class ServiceFault {
     NoChecksum,   // "fileCRCSize" is left out
     TextChecksum, // "fileCRCSize" is "12ab"
     NonCharacter, // "updatemessage" holds U+FFFE, which XML cannot carry
+    Unavailable,  // the version check answers HTTP 503
+    Silent,       // the version check is accepted and never answered
+    StallDownload, // the image stops halfway and the connection stays open
 };
 
 struct RecordedRequest {
@@ -91,6 +95,10 @@ private:
     ServiceFault fault = ServiceFault::None;
     std::string isNeedUpdate = "true";
     std::vector<RecordedRequest> log;
+    // Set by stop(): handlers that keep a request waiting return.
+    std::condition_variable stopping;
+    bool stopped = false;
+    void waitForStop();
 };
 
 } // namespace sim
