@@ -38,6 +38,30 @@ const QString kTextDownloading = QStringLiteral("downloading firmware....");
 const QString kTextProgress = QStringLiteral(" downloading firmware  ");
 const QString kTextAccepted = QStringLiteral("wait for update firmware...");
 const QString kTextRejected = QStringLiteral("update file error");
+// A version check that failed: said on the page, then the device information
+// page again after kFailureShownMs, from where the update can be started anew.
+const QString kTextServiceUnreachable = QStringLiteral("Cannot reach the update service: %1");
+const QString kTextServiceStatus = QStringLiteral("The update service answered %1");
+const QString kTextServiceSilent = QStringLiteral("The update service did not answer for %1 s");
+const QString kTextServiceGarbled =
+    QStringLiteral("The update service sent an answer that cannot be read");
+const int kFailureShownMs = 8000;
+
+// What went wrong with a version check, in plain words; "" when nothing did.
+QString versionCheckFailure(QNetworkReply* answer, const QString& text) {
+    const int status = answer->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    if (status >= 300)
+        return kTextServiceStatus.arg(status);
+    switch (answer->error()) {
+    case QNetworkReply::NoError:
+        return JsonParser::IsAnswer(text) ? QString() : kTextServiceGarbled;
+    case QNetworkReply::OperationCanceledError: // the transfer timeout aborts the reply
+    case QNetworkReply::TimeoutError:
+        return kTextServiceSilent.arg(WebDAL::TransferTimeoutMs() / 1000.0);
+    default:
+        return kTextServiceUnreachable.arg(answer->errorString());
+    }
+}
 
 // The reply body as text, up to the first zero byte.
 QString replyText(QNetworkReply* reply) {
@@ -100,6 +124,11 @@ void XModemUpdate::SendRequest() {
     QNetworkRequest request{QUrl()};
     if (!PrepareRequest(request, req))
         return;
+    request.setTransferTimeout(WebDAL::TransferTimeoutMs());
+    // A redirect of the version check is an answer of its own, as Qt 5 has it
+    // by default; Qt 6 would follow it.
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
+                         QNetworkRequest::ManualRedirectPolicy);
     manager->post(request, req.params.toUtf8());
 
     ui->handlerStatus->setVisible(true);
@@ -113,8 +142,11 @@ void XModemUpdate::replyFinished(QNetworkReply* answer) {
     const QString text = replyText(answer);
     movie->stop();
     qCDebug(lcPages).noquote() << text;
-    if (answer->error() != QNetworkReply::NoError) {
-        qCDebug(lcPages).noquote() << "version check failed:" << answer->errorString();
+    const QString failure = versionCheckFailure(answer, text);
+    if (!failure.isEmpty()) {
+        qCWarning(lcPages).noquote() << "version check failed:" << failure << "("
+                                     << answer->errorString() << ")";
+        showFailure(failure);
         return;
     }
 
@@ -159,6 +191,7 @@ void XModemUpdate::replyFinished(QNetworkReply* answer) {
         qCDebug(lcPages).noquote() << "文件无法打开" << filePath << file->errorString();
         delete file;
         file = nullptr;
+        rejectUpdate();
         return;
     }
     bytesWritten = 0;
@@ -169,6 +202,7 @@ void XModemUpdate::replyFinished(QNetworkReply* answer) {
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
                          QNetworkRequest::NoLessSafeRedirectPolicy);
     request.setMaximumRedirectsAllowed(kMaxRedirects);
+    request.setTransferTimeout(WebDAL::TransferTimeoutMs());
     reply = downloadManager->get(request);
     ui->handlerStatus->setVisible(true);
     ui->statusMsg->setVisible(true);
@@ -279,6 +313,17 @@ bool XModemUpdate::keepDownload(const QString& expected) {
     file->cancelWriting();
     qCDebug(lcPages).noquote() << "download failed, the earlier firmware file is kept:" << failure;
     return false;
+}
+
+void XModemUpdate::showFailure(const QString& text) {
+    movie->stop();
+    ui->handlerStatus->hide();
+    ui->statusMsg->show();
+    ui->statusMsg->setText(text);
+    QTimer::singleShot(kFailureShownMs, this, [] {
+        qCDebug(lcPages).noquote() << "back to the device information page";
+        AddControl(new InitPage());
+    });
 }
 
 void XModemUpdate::rejectUpdate() {

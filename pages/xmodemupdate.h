@@ -29,6 +29,9 @@ public slots:
     void updateProgress(qint64 bytesRead, qint64 totalBytes);
 
 private:
+    // Says why the version check failed, then shows the device information
+    // page again; nothing is sent to the device.
+    void showFailure(const QString& text);
     // Ends a download with "update file error" and nothing sent to the device.
     void rejectUpdate();
     // Whether the download that just finished arrived whole, matches the

@@ -113,6 +113,12 @@ QString JsonParser::PropertyText(const QJsonValue& v, const QString& name) {
     return ToText(m);
 }
 
+bool JsonParser::IsAnswer(const QString& text) {
+    QJsonParseError error;
+    const QJsonDocument doc = QJsonDocument::fromJson(text.toUtf8(), &error);
+    return error.error == QJsonParseError::NoError && doc.isObject();
+}
+
 QHash<QString, QString> JsonParser::ParseCheckVersion(const QString& text) {
     QHash<QString, QString> map;
     QJsonParseError error;

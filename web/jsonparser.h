@@ -16,6 +16,8 @@ public:
     // The version-check answer as a map: "result", "message" and, when "data" is
     // an object or array, the seven data keys.
     static QHash<QString, QString> ParseCheckVersion(const QString& text);
+    // Whether text is a JSON object, the form of every answer of the service.
+    static bool IsAnswer(const QString& text);
 
     // Shortest decimal form of a number, as a script engine prints it
     // (1 -> "1", 4000000000 -> "4000000000", 1.5 -> "1.5", 1e21 -> "1e+21").

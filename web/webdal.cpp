@@ -3,6 +3,8 @@
 #include "app/state/state.h"
 #include "web/weblog.h"
 
+#include <atomic>
+
 Q_LOGGING_CATEGORY(lcWeb, "tembra.web")
 
 namespace {
@@ -14,6 +16,11 @@ const QString kFormContentType = QStringLiteral("application/x-www-form-urlencod
 // The version check always names the product, whatever model the device reports.
 const QString kDeviceType = QStringLiteral("Tembra");
 const unsigned kCheckVersionId = 3;
+
+// A service that accepts a request and then sends nothing, or a download
+// that stops, fails after this long instead of leaving the user waiting.
+const int kTransferTimeoutMs = 30000;
+std::atomic<int> transferTimeoutMs{kTransferTimeoutMs};
 
 QString& baseUrl() {
     static QString url = QStringLiteral(TEMBRA_BASE_URL);
@@ -27,6 +34,14 @@ QString WebDAL::GetBaseUrl() {
 
 void WebDAL::SetBaseUrl(const QString& url) {
     baseUrl() = url.endsWith(QLatin1Char('/')) ? url : url + QLatin1Char('/');
+}
+
+int WebDAL::TransferTimeoutMs() {
+    return transferTimeoutMs;
+}
+
+void WebDAL::SetTransferTimeoutMs(int ms) {
+    transferTimeoutMs = ms > 0 ? ms : kTransferTimeoutMs;
 }
 
 WebRequest WebDAL::BuildRequest(unsigned id, const QString& params) {

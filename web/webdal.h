@@ -16,6 +16,11 @@ public:
     // Replaces the base URL at run time (demo and tests); a missing final "/" is added.
     static void SetBaseUrl(const QString& url);
 
+    // How long a request to the service (version check or download) may
+    // receive nothing before it fails: 30 s. Tests shorten it.
+    static int TransferTimeoutMs();
+    static void SetTransferTimeoutMs(int ms);
+
     // Relative path of a request id; "" for ids without one.
     static QString GetUrlPath(unsigned id);
 
