@@ -10,7 +10,6 @@
 #include <QRegularExpression>
 #include <QSet>
 #include <QSaveFile>
-#include <QTextStream>
 #include <QXmlStreamReader>
 
 Q_LOGGING_CATEGORY(lcConfig, "tembra.config")
@@ -196,7 +195,6 @@ bool ConfigDAL::WriteConfig(const QHash<QString, QString>& values, const QString
     }
 
     QDomDocument doc;
-    doc.appendChild(doc.createProcessingInstruction(kDeclarationTarget, kDeclarationData));
     QDomElement root = doc.createElement(kRootElement);
     doc.appendChild(root);
 
@@ -230,13 +228,17 @@ bool ConfigDAL::WriteConfig(const QHash<QString, QString>& values, const QString
         qCWarning(lcConfig).noquote() << "cannot write" << path << ":" << file.errorString();
         return false;
     }
-    QTextStream stream(&file);
-    doc.save(stream, kIndent, QDomNode::EncodingFromDocument);
-    stream.flush();
+    // The declaration names "uft-8" as the tool always has; the bytes are
+    // UTF-8. Written by hand: the toolkit's writer would refuse the name.
+    const QByteArray bytes =
+        (QStringLiteral("<?%1 %2?>\n").arg(kDeclarationTarget, kDeclarationData) +
+         doc.toString(kIndent))
+            .toUtf8();
     // The file's own buffer is written out here: commit() does not report a
     // write that fails while it flushes.
+    const bool written = file.write(bytes) == bytes.size();
     const bool flushed = file.flush();
-    if (!flushed || stream.status() != QTextStream::Ok || file.error() != QFileDevice::NoError) {
+    if (!written || !flushed || file.error() != QFileDevice::NoError) {
         qCWarning(lcConfig).noquote()
             << "write failed, previous file kept:" << path << ":" << file.errorString();
         file.cancelWriting();
