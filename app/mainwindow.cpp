@@ -46,9 +46,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui::MainWi
     setWindowFlags(kWindowFlags);
 
     Globals::MainWin = this;
-    Globals::AppPath = AppFolder::Choose(
-        QCoreApplication::applicationDirPath(), QStringLiteral(TEMBRA_INSTALLED_BINDIR),
-        QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation));
+    Globals::AppPath = DataFolder();
     qCDebug(lcApp).noquote() << "settings and firmware are kept in" << Globals::AppPath;
 
     setCentralWidget(new NoDevice());
@@ -70,6 +68,12 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui::MainWi
     connect(monitorThread, &QThread::finished, this, &MainWindow::onMonitorFinished);
     monitorWanted = true;
     monitorThread->start(QThread::InheritPriority);
+}
+
+QString MainWindow::DataFolder() {
+    return AppFolder::Choose(
+        QCoreApplication::applicationDirPath(), QStringLiteral(TEMBRA_INSTALLED_BINDIR),
+        QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation));
 }
 
 MainWindow::~MainWindow() {
@@ -203,6 +207,8 @@ bool MainWindow::writeCommand(const char* data, qint64 length, int order) {
     replyQuietTimer->stop();
     receiveOverflowLogged = false;
     if (length > 0) {
+        qCDebug(lcApp).noquote() << "sent, id" << order << ":"
+                                 << QByteArray::fromRawData(data, int(length)).toHex(' ');
         serialPort->write(data, length);
         // Out now rather than on the next pass of the event loop: the device
         // answers each packet, so every turn of the loop is latency.

@@ -26,6 +26,10 @@ public:
     explicit MainWindow(QWidget* parent = nullptr);
     ~MainWindow() override;
 
+    // The folder for settings and firmware: beside the program where the user
+    // may write there, else the user's data folder.
+    static QString DataFolder();
+
     // Serial port operations: the only way bytes reach the device.
     bool OpenComPort(const QString& name);
     void CloseComPort();

@@ -113,6 +113,8 @@ void MainWindow::HandlerData() {
     const QByteArray newBytes = serialPort->readAll();
     if (newBytes.isEmpty())
         return;
+    qCDebug(lcApp).noquote() << "received, id" << Globals::currentOrder << ":"
+                             << newBytes.toHex(' ');
     appendReceived(newBytes);
     if (readsWholeReplies(Globals::currentOrder))
         replyQuietTimer->start();

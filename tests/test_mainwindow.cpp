@@ -1,3 +1,5 @@
+#include "app/logfile.h"
+#include "app/logging.h"
 #include "app/mainwindow.h"
 #include "app/state/appfolder.h"
 #include "pages/initpage.h"
@@ -198,6 +200,42 @@ private slots:
         press(label, QPoint(200, 200));
         moveTo(label, QPoint(190, 210), button);
         QCOMPARE(window->pos(), QPoint(80, 100));
+    }
+
+    // A run's log file: the header first, then every line with its time to
+    // the millisecond; only the newest files are kept.
+    void logFilePerRun() {
+        QTemporaryDir dir;
+        for (int i = 0; i < LogFile::KeepFiles + 2; ++i) {
+            QFile old(dir.filePath(QStringLiteral("tembra-update-tool-20200101-0000%1-000.log")
+                                       .arg(i, 2, 10, QLatin1Char('0'))));
+            QVERIFY(old.open(QIODevice::WriteOnly));
+        }
+        const QString path = LogFile::Start(dir.path(), LogFile::Header("/data/folder"));
+        QVERIFY(!path.isEmpty());
+        qCDebug(lcApp).noquote() << "a line for the file";
+        LogFile::Stop();
+        qCDebug(lcApp).noquote() << "a line after the file was closed";
+
+        const QStringList files = QDir(dir.path()).entryList(QDir::Files, QDir::Name);
+        QCOMPARE(files.size(), LogFile::KeepFiles);
+        QCOMPARE(dir.filePath(files.last()), path);
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QStringList lines = QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts);
+        QCOMPARE(lines.value(0), QStringLiteral("Tembra Update Tool 1.3"));
+        QVERIFY(lines.value(1).startsWith("commit: "));
+        QVERIFY(lines.value(2).startsWith("system: "));
+        QVERIFY(lines.value(3).startsWith(QStringLiteral("Qt: %1 at run time").arg(qVersion())));
+        QCOMPARE(lines.value(4), QStringLiteral("platform: offscreen"));
+        QCOMPARE(lines.value(5), QStringLiteral("settings and firmware: /data/folder"));
+        QCOMPARE(lines.size(), 7);
+        QVERIFY(QRegularExpression(R"(^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} tembra\.app debug: a line for the file$)")
+                    .match(lines.value(6))
+                    .hasMatch());
+
+        // A folder that cannot be made: no file, and the tool goes on.
+        QVERIFY(LogFile::Start(path + "/sub", {}).isEmpty());
     }
 
 private:
