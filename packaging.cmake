@@ -10,6 +10,21 @@ foreach(size 16 22 24 32 48 64 128 256)
             DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps)
 endforeach()
 
+# The udev rule that lets the desktop user open the device's port and keeps
+# ModemManager away from it, in the folder the udev package names.
+find_package(PkgConfig QUIET)
+if(PKG_CONFIG_FOUND)
+    pkg_get_variable(TEMBRA_UDEV_DIR udev udevdir)
+endif()
+if(NOT TEMBRA_UDEV_DIR)
+    set(TEMBRA_UDEV_DIR /lib/udev)
+endif()
+install(FILES resources/udev/70-tembra-update-tool.rules DESTINATION ${TEMBRA_UDEV_DIR}/rules.d)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
+    ${CMAKE_CURRENT_SOURCE_DIR}/resources/debian/postinst
+    ${CMAKE_CURRENT_SOURCE_DIR}/resources/debian/postrm)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+
 # The manual page and the changelog go compressed, without time stamps.
 find_program(GZIP_PROGRAM gzip REQUIRED)
 set(TEMBRA_PACKAGE_DOCS ${CMAKE_CURRENT_BINARY_DIR}/package-docs)

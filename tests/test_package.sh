@@ -37,6 +37,13 @@ for size in 16 22 24 32 48 64 128 256; do
     [ -f "$icon" ] || fail "no ${size}x${size} icon"
     file -b "$icon" | grep -q "PNG image data, $size x $size" || fail "${size}x${size} icon is not a PNG of that size"
 done
+rule=$(find "$root" -path '*/udev/rules.d/70-tembra-update-tool.rules' | head -n 1)
+[ -n "$rule" ] || fail "no udev rule"
+dpkg-deb -e "$deb" "$work/control"
+for script in postinst postrm; do
+    [ -x "$work/control/$script" ] || fail "no $script"
+    sh -n "$work/control/$script" || fail "$script is no shell script"
+done
 for doc in usr/share/doc/tembra-update-tool/copyright usr/share/doc/tembra-update-tool/changelog.gz \
            usr/share/man/man1/tembra-update-tool.1.gz; do
     [ -f "$root/$doc" ] || fail "no /$doc"
@@ -76,6 +83,10 @@ wait "$pid" || status=$?
 grep -q "settings and firmware are kept in $home/data/tembra-update-tool" "$log" ||
     { cat "$log"; fail "the tool did not choose the user's data folder"; }
 [ -d "$home/data/tembra-update-tool" ] || fail "the data folder was not created"
+logs=("$home"/data/tembra-update-tool/logs/tembra-update-tool-*.log)
+[ -f "${logs[0]}" ] || fail "the run left no log file"
+head -n 1 "${logs[0]}" | grep -qx "Tembra Update Tool 1.3" || fail "the log file has no header"
+grep -q "tembra.device debug: 监控串口已开启" "${logs[0]}" || fail "the log file lacks the run's lines"
 if grep -qE "Destroyed while thread|Segmentation|Aborted" "$log"; then
     cat "$log"
     fail "the tool did not end cleanly"
