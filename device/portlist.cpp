@@ -1,5 +1,8 @@
 #include "device/portlist.h"
 
+#include "device/portscan.h"
+
+#include <QElapsedTimer>
 #include <QSerialPortInfo>
 #include <mutex>
 
@@ -11,10 +14,26 @@ const QString kMakerMarker = QStringLiteral("velmorix");
 std::mutex providerMutex;
 Provider installed;
 
+// The system's list, made anew only when the tty devices changed (or now and
+// then): the port threads poll it several times a second for the life of the
+// tool. TEMBRA_FULL_PORT_LISTING=1 lists in full on every pass instead, for
+// the idle benchmark's comparison only.
+std::mutex listingMutex;
+QList<PortEntry> lastListing;
+
 QList<PortEntry> systemPorts() {
+    static const bool everyPass = qEnvironmentVariableIntValue("TEMBRA_FULL_PORT_LISTING") == 1;
+    static PortScan scan;
+    static QElapsedTimer clock;
+    std::lock_guard<std::mutex> lock(listingMutex);
+    if (!clock.isValid())
+        clock.start();
+    if (!scan.NeedsListing(clock.elapsed()) && !everyPass)
+        return lastListing;
     QList<PortEntry> ports;
     for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts())
         ports.append({info.portName(), info.description()});
+    lastListing = ports;
     return ports;
 }
 } // namespace

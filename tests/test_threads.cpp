@@ -2,6 +2,7 @@
 // window, with port lists installed by the test.
 #include "app/mainwindow.h"
 #include "device/portlist.h"
+#include "device/portscan.h"
 #include "device/threadcomport.h"
 #include "device/threadmonitordevice.h"
 #include "pages/nodevice.h"
@@ -12,9 +13,12 @@
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QSerialPort>
+#include <QSerialPortInfo>
+#include <QTemporaryDir>
 #include <QtTest>
 #include <memory>
 #include <mutex>
+#include <sys/stat.h>
 
 Q_DECLARE_METATYPE(QList<PortEntry>)
 
@@ -276,6 +280,72 @@ private slots:
         QVERIFY(!Globals::MainWin);
         const int reads = fake.readCount();
         QVERIFY(!QTest::qWaitFor([&] { return fake.readCount() != reads; }, 400));
+    }
+    // When a port pass lists the system's ports in full: only after the tty
+    // devices changed, and now and then; tried on a made-up tty tree.
+    void portScanDecisions_data() {
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<bool>("lists");
+        QTest::newRow("nothing") << "" << false;
+        QTest::newRow("port appears") << "appear" << true;
+        QTest::newRow("port goes") << "go" << true;
+        QTest::newRow("replaced under the same name") << "replace" << true;
+        QTest::newRow("permissions change") << "chmod" << true;
+        QTest::newRow("description arrives late") << "udev" << true;
+        QTest::newRow("virtual terminal touched") << "virtual" << false;
+        QTest::newRow("refresh interval passed") << "refresh" << true;
+    }
+    void portScanDecisions() {
+        QFETCH(QString, change);
+        QFETCH(bool, lists);
+        QTemporaryDir dir;
+        const PortScan::Roots roots{dir.filePath("tty"), dir.filePath("dev"), dir.filePath("udev")};
+        for (const char* sub : {"tty", "dev", "udev"})
+            QVERIFY(QDir(dir.path()).mkdir(sub));
+        const auto addPort = [&](const QString& name, const QString& device) {
+            QFile::link("../devices/" + device + "/tty/" + name, roots.ttyClass + "/" + name);
+            QFile node(roots.dev + "/" + name);
+            return node.open(QIODevice::WriteOnly);
+        };
+        QVERIFY(addPort("ttyACM0", "usb1/1-1/1-1:1.0"));
+        QVERIFY(addPort("tty5", "virtual"));
+        PortScan scan(roots, 5000);
+        QVERIFY(scan.NeedsListing(0));
+        const QString acm0 = roots.dev + "/ttyACM0";
+        if (change == "appear") {
+            QVERIFY(addPort("ttyACM1", "usb1/1-2/1-2:1.0"));
+        } else if (change == "go") {
+            QVERIFY(QFile::remove(roots.ttyClass + "/ttyACM0") && QFile::remove(acm0));
+        } else if (change == "replace") {
+            QFile fresh(acm0 + ".new"); // a new node, made while the old one exists
+            QVERIFY(fresh.open(QIODevice::WriteOnly));
+            QVERIFY(::rename(QFile::encodeName(fresh.fileName()), QFile::encodeName(acm0)) == 0);
+        } else if (change == "chmod") {
+            QVERIFY(::chmod(QFile::encodeName(acm0), 0666) == 0);
+        } else if (change == "udev") {
+            QFile record(roots.udevData + "/c166:0");
+            QVERIFY(record.open(QIODevice::WriteOnly));
+            // As udev finishing later: its folder's time moves on.
+            const timespec later[2] = {{2000000000, 0}, {2000000000, 0}};
+            QVERIFY(::utimensat(AT_FDCWD, QFile::encodeName(roots.udevData), later, 0) == 0);
+        } else if (change == "virtual") {
+            QVERIFY(::chmod(QFile::encodeName(roots.dev + "/tty5"), 0600) == 0);
+        }
+        QCOMPARE(scan.NeedsListing(change == "refresh" ? 5000 : 100), lists);
+        QVERIFY(!scan.NeedsListing(change == "refresh" ? 5100 : 200)); // and once only
+    }
+
+    // The cached listing names the same ports as the system's own.
+    void listingMatchesTheSystem() {
+        QList<QPair<QString, QString>> system;
+        for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts())
+            system.append({info.portName(), info.description()});
+        for (int pass = 0; pass < 2; ++pass) {
+            QList<QPair<QString, QString>> listed;
+            for (const PortEntry& port : PortList::Available())
+                listed.append({port.name, port.description});
+            QCOMPARE(listed, system);
+        }
     }
 };
 
