@@ -3,6 +3,7 @@
 #include "app/logging.h"
 #include "app/state/appfolder.h"
 #include "app/toolkit.h"
+#include "device/platform.h"
 #include "device/threadcomport.h"
 #include "device/threadmonitordevice.h"
 #include "device/xmodemdal.h"
@@ -148,6 +149,16 @@ bool MainWindow::OpenComPort(const QString& name) {
     serialPort->setBaudRate(kBaudRate, QSerialPort::AllDirections);
     serialPort->setDataBits(QSerialPort::Data8);
     serialPort->setParity(QSerialPort::NoParity);
+    // Bytes that wait in the system from before this open (a reply to a
+    // command of an earlier session of the port) answer nothing the tool will
+    // ask: read as the reply to its next command, they would shift the whole
+    // conversation by one reply.
+    const qint64 stale = Platform::PendingInput(serialPort);
+    if (stale > 0) {
+        qCDebug(lcApp).noquote() << "discarding" << stale << "bytes left in" << name
+                                 << "from before it was opened";
+        serialPort->clear(QSerialPort::Input);
+    }
     connect(serialPort, SIGNAL(readyRead()), this, SLOT(HandlerData()));
     // A hung-up line (the device unplugged or restarted) keeps reporting read
     // errors until the port is closed; the close happens on the next pass of
