@@ -6,6 +6,7 @@
 #include "device/platform.h"
 #include "device/threadcomport.h"
 #include "device/threadmonitordevice.h"
+#include "device/threadsleep.h"
 #include "device/xmodemdal.h"
 #include "pages/initpage.h"
 #include "ui_mainwindow.h"
@@ -94,7 +95,7 @@ void MainWindow::StopPortThreads() {
         if (!thread)
             continue;
         disconnect(thread, nullptr, this, nullptr);
-        thread->requestInterruption();
+        InterruptThread(thread);
     }
     for (QThread* thread : threads) {
         if (thread)
@@ -251,7 +252,7 @@ void MainWindow::searchForUpdate(void (MainWindow::*slot)()) {
     // its end reports to nobody.
     disconnect(updatePortThread, &QThread::finished, this, nullptr);
     if (updatePortThread->isRunning()) {
-        updatePortThread->requestInterruption();
+        InterruptThread(updatePortThread);
         updatePortThread->wait();
     }
     connect(updatePortThread, &QThread::finished, this, slot);
@@ -275,7 +276,7 @@ void MainWindow::SearchComPort() {
 void MainWindow::StopMonitor() {
     monitorWanted = false;
     if (monitorThread)
-        monitorThread->requestInterruption();
+        InterruptThread(monitorThread);
 }
 
 void MainWindow::startMonitor() {

@@ -11,25 +11,31 @@
 namespace {
 const char kVirtualMarker[] = "/virtual/";
 
+
 #ifdef Q_OS_LINUX
-void appendStat(QByteArray& out, const QByteArray& path) {
+// Identity, permissions and times of a file, as text; "-" when it is missing.
+QByteArray statText(const QByteArray& path) {
     struct stat st {};
-    if (::stat(path.constData(), &st) != 0) {
-        out += "-;";
-        return;
-    }
-    out += QByteArray::number(quint64(st.st_ino)) + ',' + QByteArray::number(st.st_mode) + ',' +
+    if (::stat(path.constData(), &st) != 0)
+        return "-";
+    return QByteArray::number(quint64(st.st_ino)) + ',' + QByteArray::number(st.st_mode) + ',' +
            QByteArray::number(qint64(st.st_ctim.tv_sec)) + '.' +
            QByteArray::number(qint64(st.st_ctim.tv_nsec)) + ',' +
            QByteArray::number(qint64(st.st_mtim.tv_sec)) + '.' +
-           QByteArray::number(qint64(st.st_mtim.tv_nsec)) + ';';
+           QByteArray::number(qint64(st.st_mtim.tv_nsec));
+}
+
+QByteArray linkText(const QByteArray& path) {
+    char target[4096];
+    const ssize_t n = ::readlink(path.constData(), target, sizeof(target));
+    return n > 0 ? QByteArray(target, int(n)) : QByteArray();
 }
 #endif
 } // namespace
 
 PortScan::PortScan(Roots roots, qint64 refreshMs) : roots(std::move(roots)), refreshMs(refreshMs) {}
 
-QByteArray PortScan::Fingerprint(const Roots& roots) {
+QByteArray PortScan::fingerprint() {
     QByteArray out;
 #ifdef Q_OS_LINUX
     const QByteArray ttyClass = QFile::encodeName(roots.ttyClass);
@@ -37,24 +43,33 @@ QByteArray PortScan::Fingerprint(const Roots& roots) {
     DIR* dir = ::opendir(ttyClass.constData());
     if (!dir)
         return "no tty class";
-    char target[4096];
-    while (const dirent* entry = ::readdir(dir)) {
-        const QByteArray name(entry->d_name);
+    QHash<QByteArray, Entry> seen;
+    while (const dirent* item = ::readdir(dir)) {
+        const QByteArray name(item->d_name);
         if (name.startsWith('.'))
             continue;
-        const QByteArray path = ttyClass + '/' + name;
-        const ssize_t n = ::readlink(path.constData(), target, sizeof(target));
-        const QByteArray link = n > 0 ? QByteArray(target, int(n)) : QByteArray();
-        out += name + '>' + link + ';';
-        if (!link.contains(kVirtualMarker))
-            appendStat(out, dev + '/' + name);
+        const auto known = entries.constFind(name);
+        Entry entry = known != entries.constEnd() ? *known : Entry();
+        const bool fresh = known == entries.constEnd();
+        if (fresh) {
+            entry.link = linkText(ttyClass + '/' + name);
+            entry.real = !entry.link.contains(kVirtualMarker);
+        }
+        if (entry.real) {
+            const QByteArray node = statText(dev + '/' + name);
+            // A node made anew may belong to another device of the same name.
+            if (!fresh && node != entry.node)
+                entry.link = linkText(ttyClass + '/' + name);
+            entry.node = node;
+        }
+        out += name + '>' + entry.link + '>' + entry.node + ';';
+        seen.insert(name, entry);
     }
     ::closedir(dir);
+    entries = seen;
     // Entries come in directory order; the same set gives the same order
     // while nothing changes, which is all a comparison needs.
-    appendStat(out, QFile::encodeName(roots.udevData));
-#else
-    Q_UNUSED(roots);
+    out += statText(QFile::encodeName(roots.udevData));
 #endif
     return out;
 }
@@ -65,7 +80,7 @@ bool PortScan::NeedsListing(qint64 nowMs) {
     Q_UNUSED(nowMs);
     return true;
 #else
-    const QByteArray now = Fingerprint(roots);
+    const QByteArray now = fingerprint();
     const bool needed = !listed || now != last || nowMs - listedAt >= refreshMs;
     last = now;
     if (needed) {

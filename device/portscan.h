@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QHash>
 #include <QString>
 
 // Decides when the system's serial ports must be listed in full again. A full
@@ -15,7 +16,9 @@
 // ACL change (the udev rule's uaccess). It also holds the change time of
 // udev's database folder, which changes when udev finishes describing a
 // device, so a port whose description arrives after its node is listed again
-// then. A full listing every refreshMs covers anything else, cheaply.
+// then. A full listing every refreshMs covers anything else, cheaply. Links
+// are read again only for new entries and changed nodes: a pass costs one
+// directory read and a stat per real device.
 //
 // Polling a fingerprint was chosen over a udev monitor: it needs no library
 // beyond the toolkit, and works the same where no udev runs (containers).
@@ -38,10 +41,19 @@ public:
     // refreshMs passed since the last full listing.
     bool NeedsListing(qint64 nowMs);
 
-    static QByteArray Fingerprint(const Roots& roots);
-
 private:
+    // What the last pass knew of one entry of the tty class folder: where it
+    // links to is read when the entry is new or its device node changed; its
+    // node is looked at on every pass.
+    struct Entry {
+        QByteArray link;
+        QByteArray node;
+        bool real = false;
+    };
+    QByteArray fingerprint();
+
     Roots roots;
+    QHash<QByteArray, Entry> entries;
     qint64 refreshMs;
     QByteArray last;
     qint64 listedAt = 0;
