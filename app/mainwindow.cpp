@@ -27,6 +27,10 @@ static void initResources() {
 
 namespace {
 const QString kTitlePrefix = QStringLiteral("Tembra Update Tool V");
+// Shown, and nothing else done, while another instance holds the data folder.
+const QString kAlreadyRunningText = QStringLiteral("Tembra Update Tool is already running");
+QString dataFolderOverride;
+bool alreadyRunning = false;
 const qint32 kBaudRate = 115200;
 // How long the line must stay silent after a byte before a reply that has not
 // ended itself (with a frame's end byte) is taken as complete. A device may
@@ -64,6 +68,14 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui::MainWi
     replyQuietTimer->setInterval(kReplyQuietMs);
     connect(replyQuietTimer, &QTimer::timeout, this, &MainWindow::onReplyQuiet);
 
+    if (alreadyRunning) {
+        qCWarning(lcApp).noquote() << "another instance holds" << Globals::AppPath
+                                   << ": neither the port nor the files are touched";
+        auto* page = new NoDevice();
+        page->SetMessage(kAlreadyRunningText);
+        setCentralWidget(page);
+        return;
+    }
     SearchComPort();
     connect(this, SIGNAL(ComPortDissappear()), this, SLOT(AddNoControl()));
     monitorThread = new ThreadMonitorDevice();
@@ -72,7 +84,17 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui::MainWi
     monitorThread->start(QThread::InheritPriority);
 }
 
+void MainWindow::SetDataFolder(const QString& folder) {
+    dataFolderOverride = folder;
+}
+
+void MainWindow::SetAlreadyRunning(bool running) {
+    alreadyRunning = running;
+}
+
 QString MainWindow::DataFolder() {
+    if (!dataFolderOverride.isEmpty())
+        return dataFolderOverride;
     return AppFolder::Choose(
         QCoreApplication::applicationDirPath(), QStringLiteral(TEMBRA_INSTALLED_BINDIR),
         QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation));

@@ -29,6 +29,11 @@ public:
     // The folder for settings and firmware: beside the program where the user
     // may write there, else the user's data folder.
     static QString DataFolder();
+    // Replaces that folder (the command line's --data-dir); "" restores it.
+    static void SetDataFolder(const QString& folder);
+    // Another instance holds the data folder: the window says so and touches
+    // neither the port nor the files.
+    static void SetAlreadyRunning(bool running);
 
     // Serial port operations: the only way bytes reach the device.
     bool OpenComPort(const QString& name);
@@ -53,6 +58,8 @@ public:
 
 signals:
     void ComPortDissappear();
+    // A page became the central widget.
+    void PageShown(QWidget* page);
 
 public slots:
     void mousePressEvent(QMouseEvent* event) override;
@@ -132,8 +139,11 @@ template <typename T> void AddControl(T* page) {
     if (!Globals::MainWin)
         return;
     if (!std::is_same<T, NoDevice>::value && !Globals::HasDevicePort()) {
-        Globals::MainWin->setCentralWidget(new NoDevice());
+        auto* noDevice = new NoDevice();
+        Globals::MainWin->setCentralWidget(noDevice);
+        emit Globals::MainWin->PageShown(noDevice);
         return;
     }
     Globals::MainWin->setCentralWidget(page);
+    emit Globals::MainWin->PageShown(page);
 }

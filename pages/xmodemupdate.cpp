@@ -47,6 +47,8 @@ const QString kTextServiceGarbled =
     QStringLiteral("The update service sent an answer that cannot be read");
 const int kFailureShownMs = 8000;
 
+bool checkOnly = false;
+
 // What went wrong with a version check, in plain words; "" when nothing did.
 QString versionCheckFailure(QNetworkReply* answer, const QString& text) {
     const int status = answer->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
@@ -68,6 +70,10 @@ QString replyText(QNetworkReply* reply) {
     return Utility::Utf8UpToNul(reply->readAll());
 }
 } // namespace
+
+void XModemUpdate::SetCheckOnly(bool only) {
+    checkOnly = only;
+}
 
 XModemUpdate::XModemUpdate(QWidget* parent) : BaseUI(parent), ui(new Ui::XModemUpdate) {
     ui->setupUi(this);
@@ -156,11 +162,17 @@ void XModemUpdate::replyFinished(QNetworkReply* answer) {
                                 Globals::AppPath + kUpdateBrandFile)) {
         qCDebug(lcPages).noquote()
             << "the service's answer could not be stored: taken as no update";
-        AddControl(new InitPage());
+        emit ServiceAnswered(false);
+        if (!checkOnly)
+            AddControl(new InitPage());
         return;
     }
-    if (ConfigDAL::GetUpdateBrand(QStringLiteral("isneedupdate")).toLower() !=
-        QLatin1String("true")) {
+    const bool updateNeeded =
+        ConfigDAL::GetUpdateBrand(QStringLiteral("isneedupdate")).toLower() == QLatin1String("true");
+    emit ServiceAnswered(updateNeeded);
+    if (checkOnly)
+        return;
+    if (!updateNeeded) {
         AddControl(new InitPage());
         return;
     }
@@ -240,6 +252,8 @@ void XModemUpdate::httpReadyRead() {
 
 void XModemUpdate::updateProgress(qint64 bytesRead, qint64 totalBytes) {
     Globals::IsNeedGetUpdateFileAgain = false;
+    progressBytes = bytesRead;
+    progressTotal = totalBytes;
     ui->statusMsg->setText(kTextProgress + Utility::Int64ToStr(bytesRead / 1024) + "/" +
                            Utility::Int64ToStr(totalBytes / 1024) + " kb");
 }
@@ -320,6 +334,7 @@ void XModemUpdate::showFailure(const QString& text) {
     ui->handlerStatus->hide();
     ui->statusMsg->show();
     ui->statusMsg->setText(text);
+    emit ServiceFailed(text);
     QTimer::singleShot(kFailureShownMs, this, [] {
         qCDebug(lcPages).noquote() << "back to the device information page";
         AddControl(new InitPage());
@@ -331,4 +346,5 @@ void XModemUpdate::rejectUpdate() {
     ui->handlerStatus->hide();
     ui->statusMsg->show();
     ui->statusMsg->setText(kTextRejected);
+    emit DownloadFailed();
 }

@@ -19,6 +19,22 @@ public:
     ~XModemUpdate() override;
 
     QString downloadPath() const { return filePath; }
+    // The download's progress as last reported: bytes received and expected
+    // (-1 while unknown).
+    qint64 receivedBytes() const { return progressBytes; }
+    qint64 expectedBytes() const { return progressTotal; }
+
+    // When set, the page asks the service and reports its answer, and
+    // downloads nothing (the command line's --check).
+    static void SetCheckOnly(bool checkOnly);
+
+signals:
+    // The service answered the version check; updateNeeded is its decision.
+    void ServiceAnswered(bool updateNeeded);
+    // The version check failed; text says why, as the page shows it.
+    void ServiceFailed(const QString& text);
+    // The download failed or did not match its checksum ("update file error").
+    void DownloadFailed();
 
 public slots:
     void replyFinished(QNetworkReply* reply);
@@ -45,6 +61,8 @@ private:
     QString filePath;
     QNetworkAccessManager* downloadManager = nullptr;
     qint64 bytesWritten = 0;
+    qint64 progressBytes = 0;
+    qint64 progressTotal = -1;
     // What arrived, kept to be checked before it replaces the earlier file.
     QByteArray downloaded;
     QString writeError;

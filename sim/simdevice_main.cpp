@@ -5,16 +5,35 @@
 #include <cstdio>
 #include <cstring>
 #include <thread>
+#include <unistd.h>
 
 namespace {
 volatile std::sig_atomic_t running = 1;
 void onSignal(int) {
     running = 0;
 }
+
+// Points link at the port, or removes it while there is none; replaced in one
+// step, so that a reader never finds it missing while the port exists.
+void pointLink(const std::string& link, const std::string& port) {
+    if (link.empty())
+        return;
+    if (port.empty()) {
+        ::unlink(link.c_str());
+        return;
+    }
+    const std::string fresh = link + ".new";
+    ::unlink(fresh.c_str());
+    if (::symlink(port.c_str(), fresh.c_str()) == 0)
+        ::rename(fresh.c_str(), link.c_str());
+}
 } // namespace
 
 int main(int argc, char** argv) {
     sim::DeviceConfig config;
+    // A stable path that follows the device's port across its restart, as
+    // the links under /dev/serial/by-id/ do; gone while the device is.
+    std::string link;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--boot") == 0)
             config.startMode = sim::Mode::BootLoader;
@@ -22,8 +41,11 @@ int main(int argc, char** argv) {
             config.lineTiming = true;
         else if (std::strcmp(argv[i], "--chunk") == 0 && i + 1 < argc)
             config.chunkSize = static_cast<size_t>(std::atoi(argv[++i]));
+        else if (std::strcmp(argv[i], "--link") == 0 && i + 1 < argc)
+            link = argv[++i];
         else {
-            std::fprintf(stderr, "usage: %s [--boot] [--line-timing] [--chunk N]\n", argv[0]);
+            std::fprintf(stderr, "usage: %s [--boot] [--line-timing] [--chunk N] [--link PATH]\n",
+                         argv[0]);
             return 2;
         }
     }
@@ -31,17 +53,21 @@ int main(int argc, char** argv) {
     std::signal(SIGTERM, onSignal);
     sim::SimDevice device(config);
     device.plug();
+    pointLink(link, device.portPath());
     std::printf("%s\t%s\n", device.portPath().c_str(), device.description().c_str());
     std::fflush(stdout);
     std::string last = device.portPath();
     while (running) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
         const std::string now = device.present() ? device.portPath() : std::string();
         if (now != last) {
+            pointLink(link, now);
             std::printf("%s\n", now.empty() ? "(gone)" : now.c_str());
             std::fflush(stdout);
             last = now;
         }
     }
+    if (!link.empty())
+        ::unlink(link.c_str());
     return 0;
 }
