@@ -202,6 +202,17 @@ private slots:
         QCOMPARE(window->pos(), QPoint(80, 100));
     }
 
+    // A second instance on the same data folder says so and starts no port thread.
+    void secondInstanceTouchesNothing() {
+        MainWindow::SetAlreadyRunning(true);
+        MainWindow second;
+        MainWindow::SetAlreadyRunning(false);
+        QCOMPARE(statusOf(second.centralWidget())->text(),
+                 QStringLiteral("Tembra Update Tool is already running"));
+        QVERIFY(!second.monitor());
+        QVERIFY(!second.port());
+    }
+
     // A run's log file: the header first, then every line with its time to
     // the millisecond; only the newest files are kept.
     void logFilePerRun() {

@@ -1,0 +1,138 @@
+// The tool's command line, run as a service desk would: the real executable
+// against the simulated device and update service, each in its own process.
+#include <QDir>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLockFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+const int kRunMs = 60000;
+
+struct Result {
+    int code = -1;
+    QList<QJsonObject> events;
+    QByteArray out;
+};
+} // namespace
+
+class TestCommandLine : public QObject {
+    Q_OBJECT
+private:
+    QTemporaryDir dir;
+    QProcess device;
+    QProcess service;
+    QString link;
+    QString serviceUrl;
+
+    void startSims(const QStringList& deviceArgs, const QStringList& serviceArgs) {
+        link = dir.filePath("by-id-tembra");
+        device.start(TEMBRA_SIM_DEVICE, deviceArgs + QStringList{"--link", link});
+        service.start(TEMBRA_UPDATE_SERVICE, serviceArgs);
+        QVERIFY(device.waitForReadyRead(10000) && service.waitForReadyRead(10000));
+        serviceUrl = QStringLiteral("http://127.0.0.1:%1/").arg(QString(service.readLine().trimmed()));
+        QVERIFY(QFileInfo::exists(link));
+    }
+    Result run(QStringList args) {
+        for (QString& arg : args)
+            arg.replace("LINK", link).replace("URL", serviceUrl).replace("DIR", dir.path());
+        QProcess tool;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
+            env.remove(name); // no display at all
+        env.insert("HOME", dir.path());
+        tool.setProcessEnvironment(env);
+        tool.start(TEMBRA_TOOL, args);
+        Result result;
+        if (!tool.waitForFinished(kRunMs))
+            return result;
+        result.code = tool.exitCode();
+        result.out = tool.readAllStandardOutput();
+        for (const QByteArray& line : result.out.split('\n')) {
+            if (!line.isEmpty())
+                result.events.append(QJsonDocument::fromJson(line).object());
+        }
+        return result;
+    }
+
+private slots:
+    void cleanup() {
+        for (QProcess* sim : {&device, &service}) {
+            sim->terminate();
+            sim->waitForFinished(10000);
+        }
+    }
+
+    // A check offers the update, and the update brings the device to the
+    // offered version on a link that follows it across its restart; standard
+    // output carries nothing but JSON lines.
+    void checkThenUpdate() {
+        startSims({}, {});
+        const QStringList common = {"--json", "--port", "LINK", "--service-url", "URL",
+                                    "--data-dir", "DIR/data"};
+        Result check = run(QStringList{"--check"} + common);
+        QCOMPARE(check.code, 10);
+        Result update = run(QStringList{"--update"} + common);
+        QCOMPARE(update.code, 0);
+        for (const Result& r : {check, update}) {
+            QCOMPARE(r.events.size(), r.out.count('\n'));
+            for (const QJsonObject& event : r.events)
+                QVERIFY2(event.contains("event") && event.contains("time"), r.out.constData());
+        }
+        QCOMPARE(check.events.last().value("updateNeeded").toBool(), true);
+        QCOMPARE(update.events.last().value("event").toString(), QStringLiteral("done"));
+        QCOMPARE(update.events.last().value("version").toString(), QStringLiteral("1.3.0"));
+    }
+
+    // Each way a run can fail ends with its own exit code and an error event.
+    void exitCodes_data() {
+        QTest::addColumn<QStringList>("deviceArgs");
+        QTest::addColumn<QStringList>("serviceArgs");
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("code");
+        const QStringList none;
+        QTest::newRow("bad arguments") << none << none << QStringList{"--check", "--update"} << 2;
+        QTest::newRow("no device")
+            << none << none << QStringList{"--check", "--port", "DIR/none", "--timeout", "2"} << 3;
+        QTest::newRow("port cannot be opened")
+            << none << none << QStringList{"--check", "--port", TEMBRA_TOOL} << 4;
+        QTest::newRow("service failure") << none << none
+                                         << QStringList{"--check", "--port", "LINK",
+                                                        "--service-url", "http://127.0.0.1:1/"}
+                                         << 5;
+        QTest::newRow("checksum failure") << none << QStringList{"--fault", "wrong-crc"}
+                                          << QStringList{"--update", "--port", "LINK"} << 6;
+        QTest::newRow("limit reached during the transfer")
+            << QStringList{"--line-timing"} << none
+            << QStringList{"--update", "--port", "LINK", "--timeout", "4"} << 7;
+        QTest::newRow("another instance") << none << none << QStringList{"--check", "--port", "LINK"}
+                                          << 8;
+    }
+    void exitCodes() {
+        QFETCH(QStringList, deviceArgs);
+        QFETCH(QStringList, serviceArgs);
+        QFETCH(QStringList, args);
+        QFETCH(int, code);
+        startSims(deviceArgs, serviceArgs);
+        const QString data = dir.filePath(QTest::currentDataTag());
+        QVERIFY(QDir().mkpath(data));
+        QLockFile other(data + "/tembra-update-tool.lock");
+        if (code == 8)
+            QVERIFY(other.tryLock(0));
+        if (!args.contains("--service-url"))
+            args << "--service-url" << "URL";
+        const Result result = run(args + QStringList{"--json", "--data-dir", data});
+        QCOMPARE(result.code, code);
+        if (code == 2 || code == 8) {
+            QVERIFY(result.out.isEmpty());
+            return;
+        }
+        QCOMPARE(result.events.last().value("event").toString(), QStringLiteral("error"));
+        QCOMPARE(result.events.last().value("code").toInt(), code);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCommandLine)
+#include "test_cli.moc"
