@@ -106,7 +106,7 @@ private slots:
                                           << QStringList{"--update", "--port", "LINK"} << 6;
         QTest::newRow("limit reached during the transfer")
             << QStringList{"--line-timing"} << none
-            << QStringList{"--update", "--port", "LINK", "--timeout", "4"} << 7;
+            << QStringList{"--update", "--port", "LINK", "--timeout", "6"} << 7;
         QTest::newRow("another instance") << none << none << QStringList{"--check", "--port", "LINK"}
                                           << 8;
     }

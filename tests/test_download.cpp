@@ -15,7 +15,7 @@ namespace {
 const QByteArray kUpdateStart = QByteArray::fromHex("6E011C010101") + QByteArray(22, '\0') +
                                 QByteArray::fromHex("018F6E0134288F");
 const int kWait = 15000;
-const int kTransferTimeoutMs = 2000;
+const int kTransferTimeoutMs = 3000;
 // A name only the proxy knows: direct requests to it fail.
 const QString kProxiedBaseUrl = QStringLiteral("http://tembra-update.invalid:%1/");
 const QByteArray kEarlierFirmware(1000, '\x5A');
@@ -159,7 +159,7 @@ private slots:
         QTest::newRow("version check HTTP 503")
             << int(F::Unavailable) << 0 << "The update service answered 503" << 0;
         QTest::newRow("version check silent")
-            << int(F::Silent) << 0 << "The update service did not answer for 2 s" << 0;
+            << int(F::Silent) << 0 << "The update service did not answer for 3 s" << 0;
         const QString garbled = "The update service sent an answer that cannot be read";
         QTest::newRow("not JSON") << int(F::NotJson) << 0 << garbled << 0;
         QTest::newRow("HTML page") << int(F::HtmlPage) << 0 << garbled << 0;
