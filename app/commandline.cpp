@@ -28,6 +28,8 @@ const QString kCannotOpenPrefix = QStringLiteral("Cannot open ");
 // a moment while the system probes it after it appears).
 const qint64 kCannotOpenMs = 5000;
 const int kPollMs = 50;
+// A run ended by SIGINT, SIGTERM or SIGHUP, as shells report an interrupt.
+const int kInterrupted = 130;
 // The description a port given with --port is listed with: it matches the
 // device rule, so the usual search takes it.
 const QString kGivenPortDescription = QStringLiteral("USB CDC (given with --port)");
@@ -41,7 +43,8 @@ const char kExitCodes[] = "Exit codes:\n"
                           "  5   update service failure\n"
                           "  6   download or checksum failure\n"
                           "  7   the device stopped answering, or the limit was reached later\n"
-                          "  8   another instance holds the data folder\n";
+                          "  8   another instance holds the data folder\n"
+                          "  130 stopped by SIGINT, SIGTERM or SIGHUP before the end\n";
 
 void print(FILE* stream, const QString& text) {
     std::fputs(text.toLocal8Bit().constData(), stream);
@@ -116,6 +119,7 @@ int Parse(const QStringList& arguments, Options* options) {
     bool number = false;
     options->timeoutSeconds = parser.value(timeout).toInt(&number);
     if (!error.isEmpty()) {
+        // reported below
     } else if (!parser.positionalArguments().isEmpty()) {
         error = QStringLiteral("Unexpected argument: %1").arg(parser.positionalArguments().first());
     } else if (options->check && options->update) {
@@ -193,6 +197,12 @@ void CommandLineRun::emitEvent(const QString& event, const QVariantMap& fields,
 void CommandLineRun::onPage(QWidget* page) {
     if (auto* updatePage = qobject_cast<XModemUpdate*>(page)) {
         // A device in its boot loader is taken to this page directly.
+        if (!identified)
+            emitEvent(QStringLiteral("device"),
+                      {{QStringLiteral("firmware"), Device::DeviceInfo},
+                       {QStringLiteral("port"), Globals::PortName.get()}},
+                      QStringLiteral("in its boot loader, firmware %1 on %2")
+                          .arg(Device::DeviceInfo, Globals::PortName.get()));
         identified = true;
         download = updatePage;
         connect(updatePage, &XModemUpdate::ServiceAnswered, this, &CommandLineRun::onAnswer);
@@ -318,6 +328,12 @@ void CommandLineRun::fail(int code, const QString& text) {
     emitEvent(QStringLiteral("error"), {{QStringLiteral("code"), code}, {QStringLiteral("text"), text}},
               QStringLiteral("%1 (exit code %2)").arg(text).arg(code));
     finish(code);
+}
+
+int CommandLineRun::Interrupted() {
+    if (!finished)
+        fail(kInterrupted, QStringLiteral("interrupted: %1").arg(where()));
+    return kInterrupted;
 }
 
 void CommandLineRun::finish(int code) {

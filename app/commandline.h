@@ -59,6 +59,10 @@ public:
 
     // Reports an error and ends the run with code.
     void fail(int code, const QString& text);
+    // Whether the run ended by itself, with its exit code.
+    bool ended() const { return finished; }
+    // Reports a run stopped from outside (a termination signal); its exit code.
+    int Interrupted();
 
 private:
     void onPage(QWidget* page);

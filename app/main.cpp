@@ -57,6 +57,8 @@ int main(int argc, char* argv[]) {
         if (options.headless()) {
             CommandLineRun run(&window, options);
             result = QApplication::exec();
+            if (!run.ended())
+                result = run.Interrupted();
         } else {
             window.show();
             result = QApplication::exec();
