@@ -1,12 +1,17 @@
 #!/usr/bin/env bash
 # Shared set-up of the scripts: installs the Debian packages that are missing,
 # then configures and builds the project into build/ (or $TEMBRA_BUILD_DIR)
-# with Qt 6 where it is installed, or the toolkit that $TEMBRA_QT names (5, 6).
+# with Qt 6 where it is installed, or the toolkit that $TEMBRA_QT names (5, 6);
+# with TEMBRA_QT=5 the build goes to build-qt5/.
 # Quiet when everything is already in place; a failing build prints its log.
 set -euo pipefail
 
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-BUILD_DIR="${TEMBRA_BUILD_DIR:-$ROOT/build}"
+if [ "${TEMBRA_QT:-}" = 5 ]; then
+    BUILD_DIR="${TEMBRA_BUILD_DIR:-$ROOT/build-qt5}"
+else
+    BUILD_DIR="${TEMBRA_BUILD_DIR:-$ROOT/build}"
+fi
 QT5_PACKAGES=(qtbase5-dev libqt5serialport5-dev)
 QT6_PACKAGES=(qt6-base-dev qt6-serialport-dev)
 case "${TEMBRA_QT:-}" in
