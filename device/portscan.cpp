@@ -13,12 +13,16 @@ const char kVirtualMarker[] = "/virtual/";
 
 
 #ifdef Q_OS_LINUX
-// Identity, permissions and times of a file, as text; "-" when it is missing.
+// Identity, permissions, size and times of a file, as text; "-" when it is
+// missing. Times change at the kernel's tick, so two changes within one tick
+// leave them alone: the size of a folder on tmpfs, such as udev's database,
+// still counts the files added.
 QByteArray statText(const QByteArray& path) {
     struct stat st {};
     if (::stat(path.constData(), &st) != 0)
         return "-";
     return QByteArray::number(quint64(st.st_ino)) + ',' + QByteArray::number(st.st_mode) + ',' +
+           QByteArray::number(qint64(st.st_size)) + ',' +
            QByteArray::number(qint64(st.st_ctim.tv_sec)) + '.' +
            QByteArray::number(qint64(st.st_ctim.tv_nsec)) + ',' +
            QByteArray::number(qint64(st.st_mtim.tv_sec)) + '.' +

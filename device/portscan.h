@@ -11,7 +11,7 @@
 //
 // The fingerprint holds, per entry of the tty class folder, its name and the
 // device it links to; for entries of real devices (not under "virtual") also
-// the device node's inode, mode and change time, which change when the node
+// the device node's inode, mode, size and times, which change when the node
 // is made anew (a port replaced under the same name) or its permissions or
 // ACL change (the udev rule's uaccess). It also holds the change time of
 // udev's database folder, which changes when udev finishes describing a
