@@ -4,8 +4,15 @@
 #include "ui_baseui.h"
 #include "web/webrequest.h"
 
+#include <QFontMetrics>
+#include <QLabel>
 #include <QNetworkRequest>
 #include <QUrl>
+
+namespace {
+// Extra height of a status line when its text wraps onto a second line.
+const int kWrappedExtraHeight = 30;
+} // namespace
 
 BaseUI::BaseUI(QWidget* parent) : QWidget(parent), baseUi(new Ui::BaseUI) {
     baseUi->setupUi(this);
@@ -39,4 +46,15 @@ bool BaseUI::PrepareRequest(QNetworkRequest& request, WebRequest req) {
         request.setHeader(QNetworkRequest::ContentTypeHeader, req.knownHeaders.value(first));
     }
     return true;
+}
+
+void BaseUI::ShowWrapped(QLabel* label, const QString& text) {
+    label->setText(text);
+    label->ensurePolished();
+    if (label->wordWrap() || QFontMetrics(label->font()).horizontalAdvance(text) <= label->width())
+        return;
+    label->setWordWrap(true);
+    const QRect line = label->geometry();
+    label->setGeometry(line.x(), line.y() - kWrappedExtraHeight / 2, line.width(),
+                       line.height() + kWrappedExtraHeight);
 }

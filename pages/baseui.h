@@ -3,6 +3,7 @@
 #include <QString>
 #include <QWidget>
 
+class QLabel;
 class QMouseEvent;
 class QMovie;
 class QNetworkAccessManager;
@@ -27,6 +28,10 @@ public:
     bool PrepareRequest(QNetworkRequest& request, WebRequest req);
 
     QString pageName;
+
+    // Shows text in a one-line status label; a text wider than the label
+    // wraps onto two lines, the label growing evenly up and down.
+    static void ShowWrapped(QLabel* label, const QString& text);
 
 public slots:
     void mousePressEvent(QMouseEvent* event) override;

@@ -333,7 +333,7 @@ void XModemUpdate::showFailure(const QString& text) {
     movie->stop();
     ui->handlerStatus->hide();
     ui->statusMsg->show();
-    ui->statusMsg->setText(text);
+    ShowWrapped(ui->statusMsg, text);
     emit ServiceFailed(text);
     QTimer::singleShot(kFailureShownMs, this, [] {
         qCDebug(lcPages).noquote() << "back to the device information page";

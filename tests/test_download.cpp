@@ -195,6 +195,9 @@ private slots:
         if (text == QLatin1String("update file error"))
             return;
         QVERIFY(log.contains("version check failed: " + text));
+        auto* label = rig.page<XModemUpdate>()->findChild<QLabel*>("statusMsg");
+        QVERIFY(label->wordWrap() || // a long text wraps instead of being cut off at both ends
+                QFontMetrics(label->font()).horizontalAdvance(text) <= label->width());
         if (fault != int(sim::ServiceFault::Unavailable))
             return;
         // The way on: the device information page, from where the update
