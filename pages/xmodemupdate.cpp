@@ -283,7 +283,7 @@ void XModemUpdate::httpFinished() {
     XModemDAL::FileData = downloaded;
     downloaded.clear();
     Globals::UpdateFilePath = filePath;
-    Globals::FileCrc = XModemDAL::FileChecksum(XModemDAL::FileData);
+    Globals::FileCrc = downloadedSum;
     ui->statusMsg->setText(kTextAccepted);
     XModemDAL::BeginUpdate();
 }
@@ -316,6 +316,7 @@ bool XModemUpdate::keepDownload(const QString& expected) {
         failure = QStringLiteral("the firmware file is empty");
     if (failure.isEmpty()) {
         const int sum = XModemDAL::FileChecksum(downloaded);
+        downloadedSum = sum;
         qCDebug(lcPages).noquote() << "checksum" << sum << "expected" << expected;
         if (!XModemDAL::ChecksumEquals(expected, sum))
             failure = QStringLiteral("checksum %1 is not the expected %2").arg(sum).arg(expected);

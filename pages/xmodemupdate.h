@@ -65,5 +65,7 @@ private:
     qint64 progressTotal = -1;
     // What arrived, kept to be checked before it replaces the earlier file.
     QByteArray downloaded;
+    // Its checksum, computed once when it was checked.
+    int downloadedSum = 0;
     QString writeError;
 };
