@@ -1,13 +1,10 @@
 #include "app/commandline.h"
 
+#include "app/logfile.h"
 #include "app/logging.h"
 #include "app/mainwindow.h"
 #include "app/state/state.h"
-#include "config/configdal.h"
 #include "device/portlist.h"
-#include "device/xmodemdal.h"
-#include "pages/initpage.h"
-#include "pages/nodevice.h"
 #include "pages/xmodemupdate.h"
 #include "web/webdal.h"
 
@@ -17,17 +14,13 @@
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QLabel>
-#include <QPushButton>
 #include <cstdio>
 
 namespace CommandLine {
 namespace {
-const QString kCannotOpenPrefix = QStringLiteral("Cannot open ");
 // A port that stays unopenable this long ends the run (a port may be busy for
 // a moment while the system probes it after it appears).
 const qint64 kCannotOpenMs = 5000;
-const int kPollMs = 50;
 // A run ended by SIGINT, SIGTERM or SIGHUP, as shells report an interrupt.
 const int kInterrupted = 130;
 // The description a port given with --port is listed with: it matches the
@@ -51,13 +44,6 @@ void print(FILE* stream, const QString& text) {
     std::fflush(stream);
 }
 
-// "1.3.0", "V1.3.0" and " v1.3.0 " name the same version.
-QString plainVersion(QString version) {
-    version = version.trimmed();
-    if (version.startsWith(QLatin1Char('v'), Qt::CaseInsensitive))
-        version.remove(0, 1);
-    return version;
-}
 } // namespace
 
 int Parse(const QStringList& arguments, Options* options) {
@@ -162,27 +148,102 @@ void Apply(const Options& options) {
 
 using namespace CommandLine;
 
+namespace {
+// The smallest step between two progress events: 1 % of the total, and no
+// less than this many bytes.
+const qint64 kProgressStep = 4096;
+} // namespace
+
+QString CommandLine::IsoTime(const QDateTime& time) {
+    const int offset = time.offsetFromUtc();
+    const int minutes = qAbs(offset) / 60;
+    return time.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzz")) +
+           QStringLiteral("%1%2:%3")
+               .arg(offset < 0 ? QLatin1Char('-') : QLatin1Char('+'))
+               .arg(minutes / 60, 2, 10, QLatin1Char('0'))
+               .arg(minutes % 60, 2, 10, QLatin1Char('0'));
+}
+
+QString CommandLine::Describe(const QString& event, const QVariantMap& f) {
+    const auto text = [&f](const char* key) { return f.value(QLatin1String(key)).toString(); };
+    if (event == QLatin1String("start"))
+        return text("mode") == QLatin1String("check") ? QStringLiteral("checking")
+                                                       : QStringLiteral("updating");
+    if (event == QLatin1String("device")) {
+        if (f.value(QStringLiteral("bootLoader")).toBool())
+            return QStringLiteral("in its boot loader, firmware %1 on %2")
+                .arg(text("firmware"), text("port"));
+        return QStringLiteral("version %1, firmware %2, device number %3 on %4")
+            .arg(text("version"), text("firmware"), text("deviceNumber"), text("port"));
+    }
+    if (event == QLatin1String("service"))
+        return f.value(QStringLiteral("updateNeeded")).toBool()
+                   ? QStringLiteral("version %1 is offered").arg(text("offeredVersion"))
+                   : QStringLiteral("no update is offered (latest: %1)").arg(text("offeredVersion"));
+    if (event == QLatin1String("status"))
+        return text("text");
+    if (event == QLatin1String("progress"))
+        return QStringLiteral("%1 %2 of %3 bytes").arg(text("phase"), text("bytes"), text("total"));
+    if (event == QLatin1String("downloaded"))
+        return QStringLiteral("firmware image of %1 bytes kept, SHA-256 %2")
+            .arg(text("bytes"), text("sha256"));
+    if (event == QLatin1String("done")) {
+        const QString result = text("result");
+        if (result == QLatin1String("updated"))
+            return QStringLiteral("the device reports firmware %1: update complete")
+                .arg(text("version"));
+        if (result == QLatin1String("offered"))
+            return QStringLiteral("an update is offered");
+        return QStringLiteral("up to date: nothing to do");
+    }
+    if (event == QLatin1String("error"))
+        return QStringLiteral("%1 (exit code %2)").arg(text("text"), text("code"));
+    return QString();
+}
+
 CommandLineRun::CommandLineRun(MainWindow* window, const Options& options)
     : window(window), options(options) {
-    connect(window, &MainWindow::PageShown, this, &CommandLineRun::onPage);
-    connect(&pollTimer, &QTimer::timeout, this, &CommandLineRun::poll);
-    pollTimer.start(kPollMs);
+    UpdateEvents* events = UpdateEvents::instance();
+    connect(events, &UpdateEvents::DeviceIdentified, this, &CommandLineRun::onIdentified);
+    connect(events, &UpdateEvents::BootLoaderFound, this, &CommandLineRun::onBootLoader);
+    connect(events, &UpdateEvents::ServiceAnswered, this, &CommandLineRun::onAnswer);
+    connect(events, &UpdateEvents::DownloadProgress, this,
+            [this](qint64 bytes, qint64 total) { onProgress(QStringLiteral("download"), bytes, total); });
+    connect(events, &UpdateEvents::TransferProgress, this,
+            [this](qint64 bytes, qint64 total) { onProgress(QStringLiteral("transfer"), bytes, total); });
+    connect(events, &UpdateEvents::DownloadKept, this, [this](qint64 bytes, const QString& sha) {
+        emitEvent(QStringLiteral("downloaded"),
+                  {{QStringLiteral("bytes"), bytes}, {QStringLiteral("sha256"), sha}});
+    });
+    connect(events, &UpdateEvents::StatusText, this, [this](const QString& text) {
+        lastStatus = text;
+        emitEvent(QStringLiteral("status"), {{QStringLiteral("text"), text}});
+    });
+    connect(events, &UpdateEvents::RunFailed, this, &CommandLineRun::onFailed);
+    connect(events, &UpdateEvents::PortUnavailable, this, &CommandLineRun::onPortUnavailable);
+    connect(events, &UpdateEvents::PortOpened, this, [this] {
+        portOpened = true;
+        cannotOpen.stop();
+    });
+
+    cannotOpen.setSingleShot(true);
+    connect(&cannotOpen, &QTimer::timeout, this,
+            [this] { fail(PortUnavailable, cannotOpenText); });
     limit.setSingleShot(true);
     connect(&limit, &QTimer::timeout, this, &CommandLineRun::onTimeout);
     limit.start(options.timeoutSeconds * 1000);
     emitEvent(QStringLiteral("start"),
-              {{QStringLiteral("mode"), options.check ? "check" : "update"}},
-              options.check ? QStringLiteral("checking") : QStringLiteral("updating"));
+              {{QStringLiteral("mode"), options.check ? "check" : "update"},
+               {QStringLiteral("log"), LogFile::Path()}});
 }
 
-void CommandLineRun::emitEvent(const QString& event, const QVariantMap& fields,
-                               const QString& text) {
+void CommandLineRun::emitEvent(const QString& event, const QVariantMap& fields) {
     if (finished)
         return;
     const QDateTime now = QDateTime::currentDateTime();
     if (options.json) {
         QVariantMap map = fields;
-        map.insert(QStringLiteral("time"), now.toString(Qt::ISODateWithMs));
+        map.insert(QStringLiteral("time"), IsoTime(now));
         map.insert(QStringLiteral("event"), event);
         CommandLine::print(stdout,
                            QString::fromUtf8(QJsonDocument(QJsonObject::fromVariantMap(map))
@@ -191,143 +252,145 @@ void CommandLineRun::emitEvent(const QString& event, const QVariantMap& fields,
         return;
     }
     CommandLine::print(stdout, QStringLiteral("%1 %2: %3\n")
-                                   .arg(now.toString(QStringLiteral("HH:mm:ss.zzz")), event, text));
+                                   .arg(now.toString(QStringLiteral("HH:mm:ss.zzz")), event,
+                                        Describe(event, fields)));
 }
 
-void CommandLineRun::onPage(QWidget* page) {
-    if (auto* updatePage = qobject_cast<XModemUpdate*>(page)) {
-        // A device in its boot loader is taken to this page directly.
-        if (!identified)
-            emitEvent(QStringLiteral("device"),
-                      {{QStringLiteral("firmware"), Device::DeviceInfo},
-                       {QStringLiteral("port"), Globals::PortName.get()}},
-                      QStringLiteral("in its boot loader, firmware %1 on %2")
-                          .arg(Device::DeviceInfo, Globals::PortName.get()));
-        identified = true;
-        download = updatePage;
-        connect(updatePage, &XModemUpdate::ServiceAnswered, this, &CommandLineRun::onAnswer);
-        connect(updatePage, &XModemUpdate::ServiceFailed, this,
-                [this](const QString& text) { fail(ServiceFailure, text); });
-        connect(updatePage, &XModemUpdate::DownloadFailed, this, [this] {
-            fail(DownloadFailure, QStringLiteral("update file error: the firmware download failed "
-                                                 "or did not match its checksum"));
-        });
-        return;
-    }
-    auto* info = qobject_cast<InitPage*>(page);
-    if (!info)
-        return;
-    const QVariantMap device = {{QStringLiteral("version"), Device::VersionInfo},
-                                {QStringLiteral("firmware"), Device::DeviceInfo},
-                                {QStringLiteral("deviceNumber"), Device::WatchId},
-                                {QStringLiteral("port"), Globals::PortName.get()}};
-    const QString described = QStringLiteral("version %1, firmware %2, device number %3 on %4")
-                                  .arg(Device::VersionInfo, Device::DeviceInfo, Device::WatchId,
-                                       Globals::PortName.get());
-    if (updating) {
-        emitEvent(QStringLiteral("device"), device, described);
-        if (plainVersion(Device::VersionInfo) == plainVersion(offered)) {
-            emitEvent(QStringLiteral("done"), {{QStringLiteral("version"), Device::VersionInfo}},
-                      QStringLiteral("the device reports firmware %1: update complete")
-                          .arg(Device::VersionInfo));
-            finish(Updated);
+// The device answered its identification: reported, then the update (or the
+// check) is started as the button starts it, once its page is in place.
+void CommandLineRun::onIdentified(const QString& version, const QString& firmware,
+                                  const QString& deviceNumber, const QString& port,
+                                  bool afterUpdate) {
+    emitEvent(QStringLiteral("device"), {{QStringLiteral("version"), version},
+                                         {QStringLiteral("firmware"), firmware},
+                                         {QStringLiteral("deviceNumber"), deviceNumber},
+                                         {QStringLiteral("port"), port}});
+    if (afterUpdate) {
+        if (UpdateEvents::SameVersion(version, offered)) {
+            emitEvent(QStringLiteral("done"), {{QStringLiteral("result"), "updated"},
+                                               {QStringLiteral("version"), version}});
+            finish(Updated, QStringLiteral("update complete: %1 -> %2")
+                                .arg(versionBefore.isEmpty() ? QStringLiteral("?") : versionBefore,
+                                     version));
         } else {
             fail(DeviceSilent, QStringLiteral("after the update the device reports %1, not %2")
-                                   .arg(Device::VersionInfo, offered));
+                                   .arg(version, offered));
         }
         return;
     }
-    if (identified)
+    if (started)
         return;
-    identified = true;
-    emitEvent(QStringLiteral("device"), device, described);
-    // Pressed as a user would, once the page is in place.
-    QPointer<InitPage> target(info);
-    QTimer::singleShot(0, this, [target] {
-        if (auto* button = target ? target->findChild<QPushButton*>("BtnUpdate") : nullptr)
-            button->click();
-    });
+    versionBefore = version;
+    start();
 }
 
-void CommandLineRun::onAnswer(bool updateNeeded) {
-    offered = ConfigDAL::GetUpdateBrand(QStringLiteral("version"));
-    emitEvent(QStringLiteral("service"),
-              {{QStringLiteral("offeredVersion"), offered},
-               {QStringLiteral("updateNeeded"), updateNeeded}},
-              updateNeeded ? QStringLiteral("version %1 is offered").arg(offered)
-                           : QStringLiteral("no update is offered (latest: %1)").arg(offered));
+void CommandLineRun::onBootLoader(const QString& model, const QString& port) {
+    emitEvent(QStringLiteral("device"), {{QStringLiteral("firmware"), model},
+                                         {QStringLiteral("port"), port},
+                                         {QStringLiteral("bootLoader"), true}});
+    // A device in its boot loader is taken to its update by the flow itself.
+    bootLoader = true;
+    started = true;
+}
+
+void CommandLineRun::start() {
+    started = true;
+    QTimer::singleShot(0, window, &MainWindow::StartUpdate);
+}
+
+void CommandLineRun::onAnswer(const QString& offeredVersion, bool updateNeeded) {
+    offered = offeredVersion;
+    emitEvent(QStringLiteral("service"), {{QStringLiteral("offeredVersion"), offeredVersion},
+                                          {QStringLiteral("updateNeeded"), updateNeeded}});
     if (options.check) {
-        emitEvent(QStringLiteral("done"), {{QStringLiteral("updateNeeded"), updateNeeded}},
-                  updateNeeded ? QStringLiteral("an update is offered")
-                               : QStringLiteral("up to date"));
-        finish(updateNeeded ? Offered : Updated);
+        emitEvent(QStringLiteral("done"),
+                  {{QStringLiteral("result"), updateNeeded ? "offered" : "up to date"},
+                   {QStringLiteral("updateNeeded"), updateNeeded}});
+        finish(updateNeeded ? Offered : Updated,
+               updateNeeded ? QStringLiteral("version %1 is offered").arg(offeredVersion)
+                            : QStringLiteral("up to date"));
         return;
     }
     if (!updateNeeded) {
-        emitEvent(QStringLiteral("done"), {{QStringLiteral("version"), Device::VersionInfo}},
-                  QStringLiteral("up to date: nothing to do"));
-        finish(Updated);
-        return;
+        emitEvent(QStringLiteral("done"), {{QStringLiteral("result"), "up to date"},
+                                           {QStringLiteral("version"), versionBefore}});
+        finish(Updated, QStringLiteral("up to date: no update is offered"));
     }
-    updating = true;
 }
 
-void CommandLineRun::poll() {
-    const QString status = Globals::StatusLabel ? Globals::StatusLabel->text() : QString();
-    if (status != lastStatus) {
-        lastStatus = status;
-        emitEvent(QStringLiteral("status"), {{QStringLiteral("text"), status}}, status);
+// Progress as it rises, at most one event per 1 % (and per 4 KiB) of the
+// total; the last one, with bytes equal to the total, always. A transfer
+// that starts again from its first packet says nothing until it passes the
+// point reported last.
+void CommandLineRun::onProgress(const QString& phase, qint64 bytes, qint64 total) {
+    QPair<qint64, qint64>& last = lastProgress[phase];
+    if (last.second != total)
+        last = qMakePair(qint64(0), total);
+    const qint64 step = qMax(total / 100, kProgressStep);
+    const bool whole = total > 0 && bytes >= total;
+    if (bytes <= last.first || (!whole && bytes - last.first < step))
+        return;
+    last.first = bytes;
+    emitEvent(QStringLiteral("progress"), {{QStringLiteral("phase"), phase},
+                                           {QStringLiteral("bytes"), bytes},
+                                           {QStringLiteral("total"), total}});
+}
+
+void CommandLineRun::onFailed(UpdateEvents::Failure kind, const QString& text) {
+    switch (kind) {
+    case UpdateEvents::Failure::Port:
+        fail(PortUnavailable, text);
+        return;
+    case UpdateEvents::Failure::Service:
+        fail(ServiceFailure, text);
+        return;
+    case UpdateEvents::Failure::Download:
+        fail(DownloadFailure, text);
+        return;
+    case UpdateEvents::Failure::Device:
+        fail(DeviceSilent, text);
+        return;
     }
-    qint64 bytes = -1;
-    qint64 total = -1;
-    QString phase;
-    if (Globals::IsUpdateMode && Globals::currentOrder == XModemDAL::IdSendPacket) {
-        phase = QStringLiteral("transfer");
-        total = XModemDAL::FileSize;
-        bytes = qMin<qint64>(qint64(XModemDAL::PacketIndex - 1) * XModemDAL::PacketSize, total);
-    } else if (download && download->expectedBytes() > 0) {
-        phase = QStringLiteral("download");
-        bytes = download->receivedBytes();
-        total = download->expectedBytes();
-    }
-    const QString progress = QStringLiteral("%1 %2/%3").arg(phase).arg(bytes).arg(total);
-    if (!phase.isEmpty() && progress != lastProgress) {
-        lastProgress = progress;
-        emitEvent(QStringLiteral("progress"),
-                  {{QStringLiteral("phase"), phase},
-                   {QStringLiteral("bytes"), bytes},
-                   {QStringLiteral("total"), total}},
-                  QStringLiteral("%1 %2 of %3 bytes").arg(phase).arg(bytes).arg(total));
-    }
-    const bool cannotOpen = qobject_cast<NoDevice*>(window->centralWidget()) &&
-                            status.startsWith(kCannotOpenPrefix);
-    if (!cannotOpen) {
-        cannotOpenSince.invalidate();
-    } else if (!cannotOpenSince.isValid()) {
-        cannotOpenSince.start();
-    } else if (cannotOpenSince.elapsed() >= kCannotOpenMs) {
-        fail(PortUnavailable, status);
-    }
+}
+
+// A port that stays unopenable for a while ends the run; the search tries it
+// again meanwhile.
+void CommandLineRun::onPortUnavailable(const QString& port, const QString& reason) {
+    cannotOpenText = QStringLiteral("Cannot open %1: %2").arg(port, reason);
+    if (!cannotOpen.isActive())
+        cannotOpen.start(int(kCannotOpenMs));
 }
 
 QString CommandLineRun::where() const {
-    const QString stage = !identified ? QStringLiteral("searching for the device")
-                          : updating  ? QStringLiteral("updating the device")
-                                      : QStringLiteral("asking the update service");
+    QString stage;
+    switch (UpdateEvents::instance()->phase()) {
+    case UpdateEvents::Phase::Idle:
+        stage = !started ? QStringLiteral("searching for the device")
+                         : QStringLiteral("asking the update service");
+        break;
+    case UpdateEvents::Phase::Checking:
+        stage = QStringLiteral("asking the update service");
+        break;
+    case UpdateEvents::Phase::Downloading:
+        stage = QStringLiteral("downloading the firmware");
+        break;
+    default:
+        stage = QStringLiteral("updating the device");
+        break;
+    }
     return QStringLiteral("%1; last status: \"%2\"").arg(stage, lastStatus);
 }
 
 void CommandLineRun::onTimeout() {
     const QString text =
         QStringLiteral("no end within %1 s: %2").arg(options.timeoutSeconds).arg(where());
-    fail(identified ? DeviceSilent : NoDeviceFound, text);
+    fail(started || portOpened ? DeviceSilent : NoDeviceFound, text);
 }
 
 void CommandLineRun::fail(int code, const QString& text) {
-    qCWarning(lcApp).noquote() << "command line run ends with" << code << ":" << text;
-    emitEvent(QStringLiteral("error"), {{QStringLiteral("code"), code}, {QStringLiteral("text"), text}},
-              QStringLiteral("%1 (exit code %2)").arg(text).arg(code));
-    finish(code);
+    emitEvent(QStringLiteral("error"),
+              {{QStringLiteral("code"), code}, {QStringLiteral("text"), text}});
+    finish(code, text);
 }
 
 int CommandLineRun::Interrupted() {
@@ -336,11 +399,15 @@ int CommandLineRun::Interrupted() {
     return kInterrupted;
 }
 
-void CommandLineRun::finish(int code) {
+void CommandLineRun::finish(int code, const QString& outcome) {
     if (finished)
         return;
     finished = true;
-    pollTimer.stop();
     limit.stop();
+    cannotOpen.stop();
+    if (code == Updated || code == Offered)
+        qCInfo(lcApp).noquote() << "run ended with exit code" << code << ":" << outcome;
+    else
+        qCWarning(lcApp).noquote() << "run failed with exit code" << code << ":" << outcome;
     QCoreApplication::exit(code);
 }

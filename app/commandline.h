@@ -1,14 +1,18 @@
 #pragma once
 
-#include <QElapsedTimer>
+#include "app/state/updateevents.h"
+
+#include <QHash>
 #include <QObject>
-#include <QPointer>
+#include <QPair>
 #include <QString>
 #include <QStringList>
 #include <QTimer>
+#include <QVariantMap>
+
+class QDateTime;
 
 class MainWindow;
-class XModemUpdate;
 
 // The tool run from the command line (--check, --update) by a service desk or
 // a script: the same window, pages and device conversation, driven without a
@@ -49,9 +53,17 @@ int Parse(const QStringList& arguments, Options* options);
 // service's URL and the data folder.
 void Apply(const Options& options);
 
+// One event as a line of text, for a person: "device: version 1.2.7, ...".
+QString Describe(const QString& event, const QVariantMap& fields);
+// A time as ISO 8601 with milliseconds and its offset from UTC
+// (2026-12-08T22:18:17.254+00:00).
+QString IsoTime(const QDateTime& time);
+
 } // namespace CommandLine
 
-// Drives one --check or --update run through the window and reports it.
+// Drives one --check or --update run through the window's own flow and
+// reports it. It follows the run's events (UpdateEvents) alone: it reads no
+// widget and starts the update as the button does.
 class CommandLineRun : public QObject {
     Q_OBJECT
 public:
@@ -65,24 +77,32 @@ public:
     int Interrupted();
 
 private:
-    void onPage(QWidget* page);
-    void onAnswer(bool updateNeeded);
-    void poll();
+    void onIdentified(const QString& version, const QString& firmware, const QString& deviceNumber,
+                      const QString& port, bool afterUpdate);
+    void onBootLoader(const QString& model, const QString& port);
+    void onAnswer(const QString& offeredVersion, bool updateNeeded);
+    void onProgress(const QString& phase, qint64 bytes, qint64 total);
+    void onFailed(UpdateEvents::Failure kind, const QString& text);
+    void onPortUnavailable(const QString& port, const QString& reason);
     void onTimeout();
-    void finish(int code);
-    void emitEvent(const QString& event, const QVariantMap& fields, const QString& text);
+    void finish(int code, const QString& outcome);
+    void emitEvent(const QString& event, const QVariantMap& fields);
+    void start();
     QString where() const;
 
     MainWindow* window;
     CommandLine::Options options;
-    QTimer pollTimer;
     QTimer limit;
-    QElapsedTimer cannotOpenSince;
-    QPointer<XModemUpdate> download;
-    bool identified = false;
-    bool updating = false;
+    // Ends the run when the port stays unopenable.
+    QTimer cannotOpen;
+    QString cannotOpenText;
+    bool started = false;
+    bool bootLoader = false;
+    bool portOpened = false;
     bool finished = false;
+    QString versionBefore;
     QString offered;
     QString lastStatus;
-    QString lastProgress;
+    // The last progress reported per phase, and the total it was out of.
+    QHash<QString, QPair<qint64, qint64>> lastProgress;
 };

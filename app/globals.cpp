@@ -1,6 +1,9 @@
 #include "app/globals.h"
 
 #include "app/logging.h"
+#include "app/state/updateevents.h"
+
+#include <QAccessible>
 
 namespace Globals {
 MainWindow* MainWin = nullptr;
@@ -8,9 +11,24 @@ ThreadComPort* ComPortThread = nullptr;
 QPointer<QLabel> StatusLabel;
 int RestartPauseMs = 3000;
 
+void ShowStatus(QLabel* label, const QString& text, StatusKind kind) {
+    if (!label)
+        return;
+    label->setText(text);
+    // The label's accessible name is its text: a changed name on a label
+    // that has no focus is not read out, so the change is announced.
+    QAccessibleEvent changed(label, QAccessible::NameChanged);
+    QAccessible::updateAccessibility(&changed);
+    if (kind == StatusKind::Failure) {
+        QAccessibleEvent alert(label, QAccessible::Alert);
+        QAccessible::updateAccessibility(&alert);
+    }
+    if (label == StatusLabel.data())
+        UpdateEvents::instance()->statusText(text);
+}
+
 void SetStatusText(const QString& text) {
     qCDebug(lcApp).noquote() << "status text:" << text;
-    if (StatusLabel)
-        StatusLabel->setText(text);
+    ShowStatus(StatusLabel.data(), text);
 }
 } // namespace Globals

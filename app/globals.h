@@ -20,6 +20,14 @@ extern QPointer<QLabel> StatusLabel;
 // Milliseconds the GUI thread pauses while the device restarts during an update.
 extern int RestartPauseMs;
 
+// How a status text is announced to screen readers: a failure as an alert.
+enum class StatusKind { Normal, Failure };
+
+// Writes text into a page's status label. A screen reader is told of the new
+// text; when the label is the current status label the text is also the
+// run's status (UpdateEvents::StatusText).
+void ShowStatus(QLabel* label, const QString& text, StatusKind kind = StatusKind::Normal);
+
 // Writes a text into the status label when that label still exists.
 void SetStatusText(const QString& text);
 } // namespace Globals

@@ -106,6 +106,11 @@ void Stop() {
     file = nullptr;
 }
 
+QString Path() {
+    std::lock_guard<std::mutex> lock(mutex);
+    return file ? file->fileName() : QString();
+}
+
 QStringList Header(const QString& dataFolder) {
     return {
         QStringLiteral("Tembra Update Tool %1").arg(Globals::Version),

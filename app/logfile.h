@@ -20,6 +20,9 @@ QString Start(const QString& folder, const QStringList& header, int keep = KeepF
 // Stops writing to the file; the debug log goes to standard error alone.
 void Stop();
 
+// The file being written; "" when none is.
+QString Path();
+
 // The header of this run: version, commit, system, toolkit, platform and data folder.
 QStringList Header(const QString& dataFolder);
 

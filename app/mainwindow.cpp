@@ -2,6 +2,7 @@
 
 #include "app/logging.h"
 #include "app/state/appfolder.h"
+#include "app/state/updateevents.h"
 #include "app/toolkit.h"
 #include "device/platform.h"
 #include "device/threadcomport.h"
@@ -9,6 +10,7 @@
 #include "device/threadsleep.h"
 #include "device/xmodemdal.h"
 #include "pages/initpage.h"
+#include "pages/xmodemupdate.h"
 #include "ui_mainwindow.h"
 
 #include <QCoreApplication>
@@ -198,6 +200,7 @@ bool MainWindow::OpenComPort(const QString& name) {
                 });
             });
     qCDebug(lcApp).noquote() << "串口已打开";
+    UpdateEvents::instance()->portOpened(name);
     return true;
 }
 
@@ -295,6 +298,15 @@ void MainWindow::SearchComPort() {
     Globals::ComPortThread->start(QThread::InheritPriority);
 }
 
+void MainWindow::StartUpdate() {
+    if (Globals::HasDevicePort()) {
+        UpdateEvents* events = UpdateEvents::instance();
+        events->updateStarted(Device::VersionInfo);
+        events->setPhase(UpdateEvents::Phase::Checking);
+    }
+    AddControl(new XModemUpdate());
+}
+
 void MainWindow::StopMonitor() {
     monitorWanted = false;
     if (monitorThread)
@@ -351,6 +363,7 @@ void MainWindow::InitPC() {
         // for a device that is plugged in. Retries keep the page while the
         // text stays the same.
         const QString reason = serialPort ? serialPort->errorString() : QString();
+        UpdateEvents::instance()->portUnavailable(name, reason);
         const QString text = kCannotOpenText.arg(name, reason);
         if (!showsNoDevicePage(text)) {
             auto* page = new NoDevice();

@@ -45,6 +45,10 @@ public:
     // Starts, or starts again, the search for the device's port.
     void SearchComPort();
 
+    // Starts an update of the identified device: what "1.Update Firmware"
+    // does, and what the command line does in its place.
+    void StartUpdate();
+
     // Asks the monitor thread to stop at its next safe point, without waiting.
     void StopMonitor();
     // Ends every port thread at its next safe point and waits for it (at exit).
@@ -58,8 +62,6 @@ public:
 
 signals:
     void ComPortDissappear();
-    // A page became the central widget.
-    void PageShown(QWidget* page);
 
 public slots:
     void mousePressEvent(QMouseEvent* event) override;
@@ -139,11 +141,8 @@ template <typename T> void AddControl(T* page) {
     if (!Globals::MainWin)
         return;
     if (!std::is_same<T, NoDevice>::value && !Globals::HasDevicePort()) {
-        auto* noDevice = new NoDevice();
-        Globals::MainWin->setCentralWidget(noDevice);
-        emit Globals::MainWin->PageShown(noDevice);
+        Globals::MainWin->setCentralWidget(new NoDevice());
         return;
     }
     Globals::MainWin->setCentralWidget(page);
-    emit Globals::MainWin->PageShown(page);
 }

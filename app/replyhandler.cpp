@@ -2,6 +2,7 @@
 // for the command written last reads it and writes the next command.
 #include "app/logging.h"
 #include "app/mainwindow.h"
+#include "app/state/updateevents.h"
 #include "device/platform.h"
 #include "device/threadcomport.h"
 #include "device/threadmonitordevice.h"
@@ -315,6 +316,8 @@ void MainWindow::handleWatchId() {
     qCDebug(lcApp).noquote() << "设备ID：  " + Device::WatchId;
     EndInfoQuery();
     AddControl(new InitPage());
+    UpdateEvents::instance()->deviceIdentified(Device::VersionInfo, Device::DeviceInfo,
+                                               Device::WatchId, Globals::PortName);
 }
 
 // Boot-loader device information, the answer to "c": its model as text,
@@ -332,6 +335,7 @@ void MainWindow::handleDeviceInfoWhenUpdate() {
     if (!Device::DeviceInfo.contains(kUpdatableModel))
         return;
     Globals::DeviceModel = kUpdatableModel;
+    UpdateEvents::instance()->bootLoaderFound(kUpdatableModel, Globals::PortName);
     AddControl(new XModemUpdate());
 }
 
@@ -350,8 +354,10 @@ void MainWindow::OpenComPortForUpdate() {
     qCDebug(lcApp).noquote() << "OpenComPortForUpdate";
     if (OpenComPort(Globals::PortName)) {
         qCDebug(lcApp).noquote() << "Globals::currentOrder" << Globals::currentOrder;
-        if (Globals::currentOrder != IdCrcOrder)
+        if (Globals::currentOrder != IdCrcOrder) {
+            UpdateEvents::instance()->setPhase(UpdateEvents::Phase::Transferring);
             StartTransfer();
+        }
         return;
     }
     Globals::currentOrder = IdGetDeviceInfo;
@@ -380,8 +386,11 @@ void MainWindow::handlePacketReply(const QByteArray& newBytes) {
         }
         ++Sequence;
         ++PacketIndex;
+        emit UpdateEvents::instance()->TransferProgress(
+            qMin<qint64>(qint64(PacketIndex - 1) * PacketSize, FileSize), FileSize);
         if (PacketIndex > PacketCount) {
             qCDebug(lcApp).noquote() << "XModemDAL::EndOrder()";
+            UpdateEvents::instance()->setPhase(UpdateEvents::Phase::Verifying);
             EndOrder();
             return;
         }
@@ -439,6 +448,8 @@ void MainWindow::handleCrcOrder() {
         return;
     }
     qCDebug(lcApp).noquote() << "CRC is equal,send RestartOrder";
+    UpdateEvents::instance()->checksumConfirmed();
+    UpdateEvents::instance()->setPhase(UpdateEvents::Phase::Restarting);
     Globals::SetStatusText(QStringLiteral("Update Successfully"));
     Globals::NoDeviceMessage = Globals::PlugInMessage;
     Globals::IsNeedResetDevice = true;
@@ -454,6 +465,7 @@ void MainWindow::handleRestartOrder() {
     if (!reply.contains(kRestartMarker) && !reply.contains(kRestartMarkerAlt))
         return;
     Globals::IsUpdateMode = false;
+    UpdateEvents::instance()->deviceRestarting();
     Globals::SetStatusText(QStringLiteral("Firmware Update Successfully"));
     CloseComPort();
     searchForUpdate(&MainWindow::InitPC);

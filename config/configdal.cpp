@@ -198,11 +198,10 @@ bool ConfigDAL::WriteConfig(const QHash<QString, QString>& values, const QString
     QDomElement root = doc.createElement(kRootElement);
     doc.appendChild(root);
 
-    // Every entry written must read back: an entry whose key is no XML name
-    // is left out (and the write reported as failed), characters that XML
-    // cannot carry are left out of the values.
+    // Every entry written must read back as given: an entry whose key is no
+    // XML name, or whose value holds a character XML cannot carry, is left
+    // out and the write reported as failed.
     bool complete = true;
-    bool droppedCharacters = false;
     const QList<QString> keys = values.keys();
     const QList<QString> vals = values.values();
     for (int i = 0; i < keys.size(); ++i) {
@@ -212,16 +211,21 @@ bool ConfigDAL::WriteConfig(const QHash<QString, QString>& values, const QString
             complete = false;
             continue;
         }
+        bool unstorable = false;
+        QString value = xmlText(vals.at(i), &unstorable);
+        if (unstorable) {
+            qCWarning(lcConfig).noquote() << "not written to" << path << ": the value of"
+                                          << keys.at(i)
+                                          << "holds a character that XML cannot hold";
+            complete = false;
+            continue;
+        }
         QDomElement element = doc.createElement(keys.at(i));
-        QString value = xmlText(vals.at(i), &droppedCharacters);
         if (element.tagName() == kPasswordKey && value.size() < kPasswordHashBelow)
             value = Utility::Md5Hex(value);
         element.appendChild(doc.createTextNode(value));
         root.appendChild(element);
     }
-    if (droppedCharacters)
-        qCWarning(lcConfig).noquote()
-            << "characters that XML cannot hold were left out of values written to" << path;
 
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly)) {
@@ -250,6 +254,11 @@ bool ConfigDAL::WriteConfig(const QHash<QString, QString>& values, const QString
         return false;
     }
     return complete;
+}
+
+QString ConfigDAL::StorableText(const QString& value) {
+    bool dropped = false;
+    return xmlText(value, &dropped);
 }
 
 QString ConfigDAL::GetFirmwareMCU(const QString& key) {

@@ -13,10 +13,13 @@ public:
 
     // Replaces the file at path by one that holds exactly the given entries.
     // The replacement is atomic: when it fails the previous file stays whole.
-    // Characters that XML cannot hold are left out of the values; an entry
-    // whose key is no XML name is left out. Returns whether the new file is
-    // in place with every entry.
+    // An entry that cannot be stored as given (a key that is no XML name, a
+    // value with a character XML cannot hold) is left out and logged. Returns
+    // whether the new file is in place with every entry.
     static bool WriteConfig(const QHash<QString, QString>& values, const QString& path);
+
+    // The value without the characters a settings file cannot hold.
+    static QString StorableText(const QString& value);
 
     // The cfg directory: the application directory followed by "//cfg//".
     static QString ConfigDir();

@@ -48,8 +48,8 @@ bool BaseUI::PrepareRequest(QNetworkRequest& request, WebRequest req) {
     return true;
 }
 
-void BaseUI::ShowWrapped(QLabel* label, const QString& text) {
-    label->setText(text);
+void BaseUI::ShowWrapped(QLabel* label, const QString& text, Globals::StatusKind kind) {
+    Globals::ShowStatus(label, text, kind);
     label->ensurePolished();
     if (label->wordWrap() || QFontMetrics(label->font()).horizontalAdvance(text) <= label->width())
         return;

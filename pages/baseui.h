@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/globals.h"
+
 #include <QString>
 #include <QWidget>
 
@@ -31,7 +33,8 @@ public:
 
     // Shows text in a one-line status label; a text wider than the label
     // wraps onto two lines, the label growing evenly up and down.
-    static void ShowWrapped(QLabel* label, const QString& text);
+    static void ShowWrapped(QLabel* label, const QString& text,
+                            Globals::StatusKind kind = Globals::StatusKind::Normal);
 
 public slots:
     void mousePressEvent(QMouseEvent* event) override;

@@ -2,7 +2,6 @@
 
 #include "app/mainwindow.h"
 #include "device/xmodemdal.h"
-#include "pages/xmodemupdate.h"
 #include "ui_initpage.h"
 
 InitPage::InitPage(QWidget* parent) : BaseUI(parent), ui(new Ui::InitPage) {
@@ -18,7 +17,8 @@ InitPage::~InitPage() {
 }
 
 void InitPage::on_BtnUpdate_clicked() {
-    AddControl(new XModemUpdate());
+    if (Globals::MainWin)
+        Globals::MainWin->StartUpdate();
 }
 
 void InitPage::on_BtnReset_clicked() {

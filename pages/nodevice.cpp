@@ -7,7 +7,7 @@ NoDevice::NoDevice(QWidget* parent) : BaseUI(parent), ui(new Ui::NoDevice) {
     ui->setupUi(this);
     pageName = QStringLiteral("NoDevice");
     Globals::StatusLabel = ui->statusMsg;
-    ui->statusMsg->setText(Globals::NoDeviceMessage);
+    Globals::ShowStatus(ui->statusMsg, Globals::NoDeviceMessage);
     setGeometry(0, 0, Globals::PageWidth, Globals::PageHeight);
 }
 
@@ -19,6 +19,6 @@ QLabel* NoDevice::statusLabel() const {
     return ui->statusMsg;
 }
 
-void NoDevice::SetMessage(const QString& text) {
-    ShowWrapped(ui->statusMsg, text);
+void NoDevice::SetMessage(const QString& text, Globals::StatusKind kind) {
+    ShowWrapped(ui->statusMsg, text, kind);
 }

@@ -2,6 +2,7 @@
 
 #include "app/logging.h"
 #include "app/mainwindow.h"
+#include "app/state/updateevents.h"
 #include "config/configdal.h"
 #include "device/xmodemdal.h"
 #include "pages/initpage.h"
@@ -10,6 +11,8 @@
 #include "web/jsonparser.h"
 #include "web/webdal.h"
 
+#include <QCryptographicHash>
+#include <QDir>
 #include <QMovie>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
@@ -33,36 +36,72 @@ const int kStartDelayMs = 2;
 // Redirects followed for the firmware file (only those that keep or raise security).
 const int kMaxRedirects = 5;
 
-const QString kTextWaitRequest = QStringLiteral("wait for update firmware..");
-const QString kTextDownloading = QStringLiteral("downloading firmware....");
-const QString kTextProgress = QStringLiteral(" downloading firmware  ");
-const QString kTextAccepted = QStringLiteral("wait for update firmware...");
-const QString kTextRejected = QStringLiteral("update file error");
+// Texts of the page, translated where they are shown (XModemUpdate::tr).
+const char* const kTextWaitRequest = QT_TRANSLATE_NOOP("XModemUpdate", "wait for update firmware..");
+const char* const kTextDownloading = QT_TRANSLATE_NOOP("XModemUpdate", "downloading firmware....");
+const char* const kTextProgress = QT_TRANSLATE_NOOP("XModemUpdate", " downloading firmware  ");
+const char* const kTextAccepted = QT_TRANSLATE_NOOP("XModemUpdate", "wait for update firmware...");
+const char* const kTextRejected = QT_TRANSLATE_NOOP("XModemUpdate", "update file error");
 // A version check that failed: said on the page, then the device information
 // page again after kFailureShownMs, from where the update can be started anew.
-const QString kTextServiceUnreachable = QStringLiteral("Cannot reach the update service: %1");
-const QString kTextServiceStatus = QStringLiteral("The update service answered %1");
-const QString kTextServiceSilent = QStringLiteral("The update service did not answer for %1 s");
-const QString kTextServiceGarbled =
-    QStringLiteral("The update service sent an answer that cannot be read");
+const char* const kTextServiceUnreachable =
+    QT_TRANSLATE_NOOP("XModemUpdate", "Cannot reach the update service: %1");
+const char* const kTextServiceStatus =
+    QT_TRANSLATE_NOOP("XModemUpdate", "The update service answered %1");
+const char* const kTextServiceSilent =
+    QT_TRANSLATE_NOOP("XModemUpdate", "The update service did not answer for %1 s");
+const char* const kTextServiceGarbled =
+    QT_TRANSLATE_NOOP("XModemUpdate", "The update service sent an answer that cannot be read");
+const char* const kTextServiceRefused =
+    QT_TRANSLATE_NOOP("XModemUpdate", "The update service refused the request: %1");
+const char* const kTextNotStored =
+    QT_TRANSLATE_NOOP("XModemUpdate", "The answer of the update service cannot be stored in %1");
+// How much of a refusal's message the page shows.
+const int kRefusalShown = 80;
 const int kFailureShownMs = 8000;
 
-bool checkOnly = false;
+QString pageText(const char* source) {
+    return XModemUpdate::tr(source);
+}
 
-// What went wrong with a version check, in plain words; "" when nothing did.
-QString versionCheckFailure(QNetworkReply* answer, const QString& text) {
+bool checkOnly = false;
+// The SHA-256 (hex) the firmware image must have; "" takes any.
+QString expectedSha256;
+// How much of a download's leftover body is logged.
+const int kLoggedBody = 512;
+
+// What went wrong with a version check, in plain words, and a word for it
+// (what); "" when nothing did.
+QString versionCheckFailure(QNetworkReply* answer, const QString& text, QString* what) {
     const int status = answer->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    if (status >= 300)
-        return kTextServiceStatus.arg(status);
+    if (status >= 300) {
+        *what = QStringLiteral("status");
+        return pageText(kTextServiceStatus).arg(status);
+    }
     switch (answer->error()) {
     case QNetworkReply::NoError:
-        return JsonParser::IsAnswer(text) ? QString() : kTextServiceGarbled;
+        if (JsonParser::IsAnswer(text))
+            return QString();
+        *what = QStringLiteral("unreadable");
+        return pageText(kTextServiceGarbled);
     case QNetworkReply::OperationCanceledError: // the transfer timeout aborts the reply
     case QNetworkReply::TimeoutError:
-        return kTextServiceSilent.arg(WebDAL::TransferTimeoutMs() / 1000.0);
+        *what = QStringLiteral("silent");
+        return pageText(kTextServiceSilent).arg(WebDAL::TransferTimeoutMs() / 1000.0);
     default:
-        return kTextServiceUnreachable.arg(answer->errorString());
+        *what = QStringLiteral("unreachable");
+        return pageText(kTextServiceUnreachable).arg(answer->errorString());
     }
+}
+
+// The service's own words for a refusal, shortened to what a line can hold.
+QString refusal(const QHash<QString, QString>& answer) {
+    QString reason = answer.value(QStringLiteral("message")).simplified();
+    if (reason.isEmpty())
+        reason = QStringLiteral("result ") + answer.value(QStringLiteral("result"));
+    if (reason.size() > kRefusalShown)
+        reason = reason.left(kRefusalShown) + QStringLiteral("...");
+    return reason;
 }
 
 // The reply body as text, up to the first zero byte.
@@ -137,54 +176,72 @@ void XModemUpdate::SendRequest() {
                          QNetworkRequest::ManualRedirectPolicy);
     manager->post(request, req.params.toUtf8());
 
+    UpdateEvents* events = UpdateEvents::instance();
+    // A device found in its boot loader is updated without the button.
+    if (events->phase() == UpdateEvents::Phase::Idle)
+        events->updateStarted(QString());
+    events->setPhase(UpdateEvents::Phase::Checking);
     ui->handlerStatus->setVisible(true);
     ui->statusMsg->setVisible(true);
-    ui->statusMsg->setText(kTextWaitRequest);
+    Globals::ShowStatus(ui->statusMsg, pageText(kTextWaitRequest));
     movie->start();
 }
 
 void XModemUpdate::replyFinished(QNetworkReply* answer) {
     answer->deleteLater();
-    const QString text = replyText(answer);
+    const QString body = replyText(answer);
     movie->stop();
-    qCDebug(lcPages).noquote() << text;
-    const QString failure = versionCheckFailure(answer, text);
+    qCDebug(lcPages).noquote() << Utility::Printable(body);
+
+    // The check counts as answered only when its answer was read, says that
+    // the request succeeded, and was stored: the decision is read back from
+    // the stored answer, never from one stored before.
+    QString what;
+    QString failure = versionCheckFailure(answer, body, &what);
+    QHash<QString, QString> answered;
+    if (failure.isEmpty()) {
+        answered = JsonParser::ParseCheckVersion(body);
+        if (!JsonParser::IsSuccess(answered.value(QStringLiteral("result")))) {
+            what = QStringLiteral("refused");
+            failure = pageText(kTextServiceRefused).arg(refusal(answered));
+        }
+    }
+    if (failure.isEmpty() && !ConfigDAL::WriteConfig(StorableAnswer(answered),
+                                                     Globals::AppPath + kUpdateBrandFile)) {
+        what = QStringLiteral("storage");
+        failure = pageText(kTextNotStored).arg(QDir::cleanPath(ConfigDAL::ConfigDir()));
+    }
     if (!failure.isEmpty()) {
         qCWarning(lcPages).noquote() << "version check failed:" << failure << "("
                                      << answer->errorString() << ")";
-        showFailure(failure);
-        return;
-    }
-
-    // The decision is read back from the stored answer; an answer that could
-    // not be stored is taken as no update, never the answer stored before.
-    if (!ConfigDAL::WriteConfig(JsonParser::ParseCheckVersion(text),
-                                Globals::AppPath + kUpdateBrandFile)) {
-        qCDebug(lcPages).noquote()
-            << "the service's answer could not be stored: taken as no update";
-        emit ServiceAnswered(false);
-        if (!checkOnly)
-            AddControl(new InitPage());
+        showFailure(what, failure);
         return;
     }
     const bool updateNeeded =
         ConfigDAL::GetUpdateBrand(QStringLiteral("isneedupdate")).toLower() == QLatin1String("true");
-    emit ServiceAnswered(updateNeeded);
-    if (checkOnly)
+    UpdateEvents* events = UpdateEvents::instance();
+    events->serviceAnswered(ConfigDAL::GetUpdateBrand(QStringLiteral("version")), updateNeeded);
+    if (checkOnly) {
+        events->setPhase(UpdateEvents::Phase::Idle);
         return;
+    }
     if (!updateNeeded) {
+        events->setPhase(UpdateEvents::Phase::Idle);
         AddControl(new InitPage());
         return;
     }
     qCDebug(lcPages).noquote() << " AddControl(new XModemUpdate());";
+    startDownload();
+}
 
+void XModemUpdate::startDownload() {
     // Without a checksum to compare with, no file could ever be accepted:
     // nothing is downloaded and the earlier file stays as it is.
     const QString expected = ConfigDAL::GetUpdateBrand(QStringLiteral("fileCRCSize"));
     if (!XModemDAL::ChecksumValue(expected)) {
-        qCDebug(lcPages).noquote()
-            << "the answer carries no checksum to check the firmware by:" << expected;
-        rejectUpdate();
+        qCDebug(lcPages).noquote() << "the answer carries no checksum to check the firmware by:"
+                                   << Utility::Printable(expected);
+        rejectUpdate(QStringLiteral("no checksum"));
         return;
     }
 
@@ -193,17 +250,19 @@ void XModemUpdate::replyFinished(QNetworkReply* answer) {
     const QString scheme = downloadUrl.scheme().toLower();
     if (!downloadUrl.isValid() ||
         (scheme != QLatin1String("http") && scheme != QLatin1String("https"))) {
-        qCDebug(lcPages).noquote() << "refusing update url that is not http(s):" << url;
-        rejectUpdate();
+        qCDebug(lcPages).noquote() << "refusing update url that is not http(s):"
+                                   << Utility::Printable(url);
+        rejectUpdate(QStringLiteral("the firmware's address is not http(s)"));
         return;
     }
 
     file = new QSaveFile(filePath);
     if (!file->open(QIODevice::WriteOnly)) {
         qCDebug(lcPages).noquote() << "文件无法打开" << filePath << file->errorString();
+        const QString reason = file->errorString();
         delete file;
         file = nullptr;
-        rejectUpdate();
+        rejectUpdate(QStringLiteral("the firmware file cannot be written: ") + reason);
         return;
     }
     bytesWritten = 0;
@@ -216,9 +275,10 @@ void XModemUpdate::replyFinished(QNetworkReply* answer) {
     request.setMaximumRedirectsAllowed(kMaxRedirects);
     request.setTransferTimeout(WebDAL::TransferTimeoutMs());
     reply = downloadManager->get(request);
+    UpdateEvents::instance()->setPhase(UpdateEvents::Phase::Downloading);
     ui->handlerStatus->setVisible(true);
     ui->statusMsg->setVisible(true);
-    ui->statusMsg->setText(kTextDownloading);
+    Globals::ShowStatus(ui->statusMsg, pageText(kTextDownloading));
     movie->start();
 
     connect(reply, SIGNAL(readyRead()), this, SLOT(httpReadyRead()));
@@ -228,9 +288,9 @@ void XModemUpdate::replyFinished(QNetworkReply* answer) {
 }
 
 void XModemUpdate::replyFinished2(QNetworkReply* answer) {
-    const QString text = replyText(answer);
+    const QString body = replyText(answer);
     movie->stop();
-    qCDebug(lcPages).noquote() << text;
+    qCDebug(lcPages).noquote() << Utility::Printable(body.left(kLoggedBody));
 }
 
 void XModemUpdate::httpReadyRead() {
@@ -254,8 +314,9 @@ void XModemUpdate::updateProgress(qint64 bytesRead, qint64 totalBytes) {
     Globals::IsNeedGetUpdateFileAgain = false;
     progressBytes = bytesRead;
     progressTotal = totalBytes;
-    ui->statusMsg->setText(kTextProgress + Utility::Int64ToStr(bytesRead / 1024) + "/" +
-                           Utility::Int64ToStr(totalBytes / 1024) + " kb");
+    Globals::ShowStatus(ui->statusMsg, pageText(kTextProgress) + Utility::Int64ToStr(bytesRead / 1024) +
+                                           "/" + Utility::Int64ToStr(totalBytes / 1024) + " kb");
+    emit UpdateEvents::instance()->DownloadProgress(bytesRead, totalBytes);
 }
 
 void XModemUpdate::httpFinished() {
@@ -263,7 +324,8 @@ void XModemUpdate::httpFinished() {
     ui->statusMsg->show();
 
     const QString expected = ConfigDAL::GetUpdateBrand(QStringLiteral("fileCRCSize"));
-    const bool kept = keepDownload(expected);
+    QString failure;
+    const bool kept = keepDownload(expected, &failure);
     if (reply) {
         reply->deleteLater();
         reply = nullptr;
@@ -276,7 +338,7 @@ void XModemUpdate::httpFinished() {
     qCDebug(lcPages).noquote() << "正常升级情况";
     if (!kept) {
         downloaded.clear();
-        rejectUpdate();
+        rejectUpdate(failure);
         return;
     }
     // The bytes now in Latest.bin, already checked against the expected sum.
@@ -284,13 +346,17 @@ void XModemUpdate::httpFinished() {
     downloaded.clear();
     Globals::UpdateFilePath = filePath;
     Globals::FileCrc = downloadedSum;
-    ui->statusMsg->setText(kTextAccepted);
+    UpdateEvents::instance()->downloadKept(XModemDAL::FileData.size(), downloadedSha256);
+    Globals::ShowStatus(ui->statusMsg, pageText(kTextAccepted));
+    UpdateEvents::instance()->setPhase(UpdateEvents::Phase::Switching);
     XModemDAL::BeginUpdate();
 }
 
-bool XModemUpdate::keepDownload(const QString& expected) {
-    if (!file || !reply)
+bool XModemUpdate::keepDownload(const QString& expected, QString* why) {
+    if (!file || !reply) {
+        *why = QStringLiteral("the download was cut off");
         return false;
+    }
     // The buffer is written out first: commit() itself does not report a
     // write that fails while it flushes.
     if (writeError.isEmpty() && !file->flush())
@@ -317,9 +383,19 @@ bool XModemUpdate::keepDownload(const QString& expected) {
     if (failure.isEmpty()) {
         const int sum = XModemDAL::FileChecksum(downloaded);
         downloadedSum = sum;
-        qCDebug(lcPages).noquote() << "checksum" << sum << "expected" << expected;
+        qCDebug(lcPages).noquote() << "checksum" << sum << "expected" << Utility::Printable(expected);
         if (!XModemDAL::ChecksumEquals(expected, sum))
-            failure = QStringLiteral("checksum %1 is not the expected %2").arg(sum).arg(expected);
+            failure = QStringLiteral("checksum %1 is not the expected %2")
+                          .arg(sum)
+                          .arg(Utility::Printable(expected));
+    }
+    if (failure.isEmpty()) {
+        downloadedSha256 = QString::fromLatin1(
+            QCryptographicHash::hash(downloaded, QCryptographicHash::Sha256).toHex());
+        qCInfo(lcPages).noquote() << "firmware image SHA-256:" << downloadedSha256;
+        if (!expectedSha256.isEmpty() && downloadedSha256 != expectedSha256)
+            failure = QStringLiteral("its SHA-256 %1 is not the expected %2")
+                          .arg(downloadedSha256, expectedSha256);
     }
     if (failure.isEmpty() && !file->commit())
         failure = "the file could not be put in place: " + file->errorString();
@@ -327,25 +403,50 @@ bool XModemUpdate::keepDownload(const QString& expected) {
         return true;
     file->cancelWriting();
     qCDebug(lcPages).noquote() << "download failed, the earlier firmware file is kept:" << failure;
+    *why = failure;
     return false;
 }
 
-void XModemUpdate::showFailure(const QString& text) {
+void XModemUpdate::showFailure(const QString& what, const QString& text) {
     movie->stop();
     ui->handlerStatus->hide();
     ui->statusMsg->show();
-    ShowWrapped(ui->statusMsg, text);
-    emit ServiceFailed(text);
+    ShowWrapped(ui->statusMsg, text, Globals::StatusKind::Failure);
+    UpdateEvents* events = UpdateEvents::instance();
+    events->setPhase(UpdateEvents::Phase::Idle);
+    events->serviceFailed(what, text);
+    if (checkOnly)
+        return;
     QTimer::singleShot(kFailureShownMs, this, [] {
         qCDebug(lcPages).noquote() << "back to the device information page";
         AddControl(new InitPage());
     });
 }
 
-void XModemUpdate::rejectUpdate() {
+void XModemUpdate::rejectUpdate(const QString& why) {
     qCDebug(lcPages).noquote() << "文件下载异常情况";
     ui->handlerStatus->hide();
     ui->statusMsg->show();
-    ui->statusMsg->setText(kTextRejected);
-    emit DownloadFailed();
+    Globals::ShowStatus(ui->statusMsg, pageText(kTextRejected), Globals::StatusKind::Failure);
+    UpdateEvents* events = UpdateEvents::instance();
+    events->setPhase(UpdateEvents::Phase::Idle);
+    events->runFailed(UpdateEvents::Failure::Download,
+                      QStringLiteral("update file error: ") + why);
+}
+
+QHash<QString, QString> XModemUpdate::StorableAnswer(QHash<QString, QString> answer) {
+    // The values the tool reads back are stored as given or not at all; the
+    // others (a message, a device name) only lose characters that a settings
+    // file cannot hold.
+    static const QStringList readBack = {"isneedupdate", "updateurl", "fileCRCSize", "version",
+                                         "result"};
+    for (auto it = answer.begin(); it != answer.end(); ++it) {
+        if (!readBack.contains(it.key()))
+            it.value() = ConfigDAL::StorableText(it.value());
+    }
+    return answer;
+}
+
+void XModemUpdate::SetExpectedSha256(const QString& hex) {
+    expectedSha256 = hex.toLower();
 }

@@ -2,6 +2,8 @@
 
 #include "pages/baseui.h"
 
+#include <QHash>
+
 class QSaveFile;
 class QTimer;
 
@@ -27,14 +29,14 @@ public:
     // When set, the page asks the service and reports its answer, and
     // downloads nothing (the command line's --check).
     static void SetCheckOnly(bool checkOnly);
+    // The SHA-256 (hex) a firmware image must have to be kept; "" takes any
+    // image whose checksum matches (the command line's --expect-sha256).
+    static void SetExpectedSha256(const QString& hex);
 
-signals:
-    // The service answered the version check; updateNeeded is its decision.
-    void ServiceAnswered(bool updateNeeded);
-    // The version check failed; text says why, as the page shows it.
-    void ServiceFailed(const QString& text);
-    // The download failed or did not match its checksum ("update file error").
-    void DownloadFailed();
+    // The service's answer as it is stored: the values read back stay as
+    // given (and are refused by the store when they cannot be kept), the
+    // others lose the characters a settings file cannot hold.
+    static QHash<QString, QString> StorableAnswer(QHash<QString, QString> answer);
 
 public slots:
     void replyFinished(QNetworkReply* reply);
@@ -45,14 +47,16 @@ public slots:
     void updateProgress(qint64 bytesRead, qint64 totalBytes);
 
 private:
-    // Says why the version check failed, then shows the device information
-    // page again; nothing is sent to the device.
-    void showFailure(const QString& text);
+    // Fetches the firmware named by the stored answer into Latest.bin.
+    void startDownload();
+    // Says why the version check failed (what: a word for it), then shows the
+    // device information page again; nothing is sent to the device.
+    void showFailure(const QString& what, const QString& text);
     // Ends a download with "update file error" and nothing sent to the device.
-    void rejectUpdate();
+    void rejectUpdate(const QString& why);
     // Whether the download that just finished arrived whole, matches the
-    // checksum expected and was put in place of the earlier file; logs why not.
-    bool keepDownload(const QString& expected);
+    // checksum expected and was put in place of the earlier file; says why not.
+    bool keepDownload(const QString& expected, QString* why);
 
     Ui::XModemUpdate* ui;
     // The download goes to a temporary file beside the firmware file and
@@ -65,7 +69,8 @@ private:
     qint64 progressTotal = -1;
     // What arrived, kept to be checked before it replaces the earlier file.
     QByteArray downloaded;
-    // Its checksum, computed once when it was checked.
+    // Its checksum and SHA-256, computed once when it was checked.
     int downloadedSum = 0;
+    QString downloadedSha256;
     QString writeError;
 };

@@ -68,7 +68,7 @@ UpdateService::UpdateService() : server(new httplib::Server) {
             log.push_back(rec);
             f = fault;
         }
-        if (req.get_header_value("access_token") != AccessToken) {
+        if (req.get_header_value("access_token") != AccessToken || f == ServiceFault::Refused) {
             res.set_content("{\"result\": 401, \"message\": \"invalid token\", \"data\": null}",
                             "application/json");
             return;

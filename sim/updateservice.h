@@ -48,6 +48,7 @@ enum class ServiceFault {
     Unavailable,  // the version check answers HTTP 503
     Silent,       // the version check is accepted and never answered
     StallDownload, // the image stops halfway and the connection stays open
+    Refused,       // the version check answers 200 with result 401, "invalid token"
 };
 
 struct RecordedRequest {

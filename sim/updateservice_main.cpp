@@ -13,27 +13,63 @@ volatile std::sig_atomic_t running = 1;
 void onSignal(int) {
     running = 0;
 }
+
+// The faults that can be asked for by name.
+const struct {
+    const char* name;
+    sim::ServiceFault fault;
+} kFaults[] = {
+    {"wrong-crc", sim::ServiceFault::WrongCrc},   {"refused", sim::ServiceFault::Refused},
+    {"unavailable", sim::ServiceFault::Unavailable}, {"silent", sim::ServiceFault::Silent},
+    {"no-update", sim::ServiceFault::NoUpdate},   {"stall", sim::ServiceFault::StallDownload},
+};
+
+int usage(const char* program) {
+    std::fprintf(stderr, "usage: %s [PORT] [--fault NAME] [--image-size BYTES] [--version V]\n"
+                         "faults:", program);
+    for (const auto& f : kFaults)
+        std::fprintf(stderr, " %s", f.name);
+    std::fprintf(stderr, "\n");
+    return 2;
+}
 } // namespace
 
 int main(int argc, char** argv) {
-    // [PORT] [--fault wrong-crc]
     int port = 0;
+    size_t imageSize = 64 * 1024;
+    std::string version = "1.3.0";
     sim::ServiceFault fault = sim::ServiceFault::None;
     for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--fault") == 0 && i + 1 < argc &&
-            std::strcmp(argv[i + 1], "wrong-crc") == 0) {
-            fault = sim::ServiceFault::WrongCrc;
-            ++i;
+        const bool hasValue = i + 1 < argc;
+        if (std::strcmp(argv[i], "--fault") == 0 && hasValue) {
+            const char* name = argv[++i];
+            bool known = false;
+            for (const auto& f : kFaults) {
+                if (std::strcmp(f.name, name) == 0) {
+                    fault = f.fault;
+                    known = true;
+                }
+            }
+            if (!known)
+                return usage(argv[0]);
+        } else if (std::strcmp(argv[i], "--image-size") == 0 && hasValue) {
+            imageSize = static_cast<size_t>(std::atol(argv[++i]));
+        } else if (std::strcmp(argv[i], "--version") == 0 && hasValue) {
+            version = argv[++i];
         } else if (argv[i][0] != '-') {
             port = std::atoi(argv[i]);
         } else {
-            std::fprintf(stderr, "usage: %s [PORT] [--fault wrong-crc]\n", argv[0]);
-            return 2;
+            return usage(argv[0]);
         }
     }
     sim::UpdateService service;
     service.setFault(fault);
-    service.setImage(sim::makeFirmwareImage(64 * 1024, 1, 3, 0), "1.3.0");
+    int major = 1, minor = 3, patch = 0;
+    std::sscanf(version.c_str(), "%d.%d.%d", &major, &minor, &patch);
+    service.setImage(sim::makeFirmwareImage(imageSize, static_cast<uint8_t>(major),
+                                            static_cast<uint8_t>(minor),
+                                            static_cast<uint8_t>(patch)),
+                     version);
     if (service.start(port) < 0) {
         std::fprintf(stderr, "cannot listen on 127.0.0.1:%d\n", port);
         return 1;

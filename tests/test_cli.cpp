@@ -84,6 +84,23 @@ private slots:
         QCOMPARE(check.events.last().value("updateNeeded").toBool(), true);
         QCOMPARE(update.events.last().value("event").toString(), QStringLiteral("done"));
         QCOMPARE(update.events.last().value("version").toString(), QStringLiteral("1.3.0"));
+        // Times carry their offset from UTC; the transfer's progress rises to
+        // its total, in steps of at least 1 % of it; the image is named.
+        const QRegularExpression iso(R"(^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d$)");
+        QVERIFY(iso.match(update.events.first().value("time").toString()).hasMatch());
+        QList<qint64> transfer;
+        QString sha256;
+        for (const QJsonObject& event : update.events) {
+            if (event.value("phase") == "transfer")
+                transfer << qint64(event.value("bytes").toDouble());
+            if (event.value("event") == "downloaded")
+                sha256 = event.value("sha256").toString();
+        }
+        QVERIFY2(transfer.size() >= 10 && transfer.size() <= 101, update.out.constData());
+        QCOMPARE(transfer.last(), qint64(64 * 1024));
+        for (int i = 1; i < transfer.size(); ++i)
+            QVERIFY(transfer.at(i) - transfer.at(i - 1) >= 64 * 1024 / 100);
+        QCOMPARE(sha256.size(), 64);
     }
 
     // Each way a run can fail ends with its own exit code and an error event.
@@ -109,6 +126,12 @@ private slots:
             << QStringList{"--update", "--port", "LINK", "--timeout", "6"} << 7;
         QTest::newRow("another instance") << none << none << QStringList{"--check", "--port", "LINK"}
                                           << 8;
+        // A check that failed is never "up to date".
+        QTest::newRow("the service refuses the check")
+            << none << QStringList{"--fault", "refused"} << QStringList{"--update", "--port", "LINK"}
+            << 5;
+        QTest::newRow("the settings folder cannot be written")
+            << none << none << QStringList{"--check", "--port", "LINK", "--data-dir", "CFGFILE"} << 5;
     }
     void exitCodes() {
         QFETCH(QStringList, deviceArgs);
@@ -123,6 +146,11 @@ private slots:
             QVERIFY(other.tryLock(0));
         if (!args.contains("--service-url"))
             args << "--service-url" << "URL";
+        if (args.removeAll("CFGFILE") > 0) { // a data folder whose "cfg" is a file
+            QFile blocker(data + "/cfg");
+            QVERIFY(blocker.open(QIODevice::WriteOnly));
+            args.removeAll("--data-dir");
+        }
         const Result result = run(args + QStringList{"--json", "--data-dir", data});
         QCOMPARE(result.code, code);
         if (code == 2 || code == 8) {

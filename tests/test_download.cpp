@@ -1,5 +1,6 @@
 // The firmware download page against the local update service, through the
 // real main window and the simulated device.
+#include "app/state/updateevents.h"
 #include "config/configdal.h"
 #include "support/files.h"
 #include "support/filesizecap.h"
@@ -160,6 +161,8 @@ private slots:
             << int(F::Unavailable) << 0 << "The update service answered 503" << 0;
         QTest::newRow("version check silent")
             << int(F::Silent) << 0 << "The update service did not answer for 3 s" << 0;
+        QTest::newRow("version check refused by the service")
+            << int(F::Refused) << 0 << "The update service refused the request: invalid token" << 0;
         const QString garbled = "The update service sent an answer that cannot be read";
         QTest::newRow("not JSON") << int(F::NotJson) << 0 << garbled << 0;
         QTest::newRow("HTML page") << int(F::HtmlPage) << 0 << garbled << 0;
@@ -206,9 +209,9 @@ private slots:
         QCOMPARE(rig.received(), QByteArray());
     }
 
-    // An answer that cannot be stored counts as no update: the answer stored
-    // before (which offered one) is never acted on in its place.
-    void unstorableAnswerMeansNoUpdate() {
+    // An answer that cannot be stored is a failed check, said as such: the
+    // answer stored before (which offered an update) is never acted on.
+    void unstorableAnswerIsAFailedCheck() {
         Rig rig;
         rig.service.setFault(sim::ServiceFault::NoUpdate);
         QVERIFY(rig.identify());
@@ -217,14 +220,14 @@ private slots:
              {"updateurl", QString::fromStdString(rig.service.baseUrl()) + "firmware/Latest.bin"},
              {"fileCRCSize", QString::number(rig.checksum())}},
             Globals::AppPath + "//cfg//UpdateBrand.xml"));
-        LogCapture log;
+        QSignalSpy failed(UpdateEvents::instance(), &UpdateEvents::RunFailed);
         {
             FileSizeCap cap(64);
             rig.pressUpdate();
-            QTRY_VERIFY_WITH_TIMEOUT(rig.service.requests().size() == 1 && rig.page<InitPage>(),
-                                     kWait);
+            QTRY_VERIFY_WITH_TIMEOUT(!failed.isEmpty(), kWait);
         }
-        QVERIFY(log.contains("could not be stored"));
+        QVERIFY(rig.status().startsWith("The answer of the update service cannot be stored in "));
+        QCOMPARE(failed.first().at(0).value<UpdateEvents::Failure>(), UpdateEvents::Failure::Service);
         QVERIFY(!QTest::qWaitFor([&] { return rig.getRequests() > 0; }, 300));
         QCOMPARE(rig.received(), QByteArray());
     }

@@ -27,6 +27,38 @@ QString Latin1UpToNul(const QByteArray& bytes) {
     return QString::fromLatin1(nul >= 0 ? bytes.left(nul) : bytes);
 }
 
+QString Printable(const QByteArray& bytes) {
+    QString out;
+    out.reserve(bytes.size());
+    for (const char c : bytes) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte == '\\')
+            out += QStringLiteral("\\\\");
+        else if (byte >= 0x20 && byte < 0x7F)
+            out += QLatin1Char(c);
+        else
+            out += QStringLiteral("\\x%1").arg(uint(byte), 2, 16, QLatin1Char('0'));
+    }
+    return out;
+}
+
+QString Printable(const QString& text) {
+    QString out;
+    out.reserve(text.size());
+    for (const QChar c : text) {
+        const ushort code = c.unicode();
+        if (c == QLatin1Char('\\'))
+            out += QStringLiteral("\\\\");
+        else if (c.isPrint() && code != 0xFFFD && !c.isSurrogate())
+            out += c;
+        else if (code < 0x100)
+            out += QStringLiteral("\\x%1").arg(uint(code), 2, 16, QLatin1Char('0'));
+        else
+            out += QStringLiteral("\\u%1").arg(uint(code), 4, 16, QLatin1Char('0'));
+    }
+    return out;
+}
+
 QString Md5Hex(const QString& text) {
     if (text.isEmpty())
         return QString();

@@ -18,6 +18,12 @@ QString Int64ToStr(qint64 value);
 QString Utf8UpToNul(const QByteArray& bytes);
 QString Latin1UpToNul(const QByteArray& bytes);
 
+// Bytes as text for a log line: printable ASCII as it is, every other byte
+// as \xNN, so that nothing a device or a server sends reaches the log raw.
+QString Printable(const QByteArray& bytes);
+// The same for text: printable characters as they are, others as \xNN or \uNNNN.
+QString Printable(const QString& text);
+
 // MD5 of the UTF-8 bytes as 32 lower-case hex digits; an empty text gives "".
 QString Md5Hex(const QString& text);
 

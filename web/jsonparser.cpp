@@ -119,6 +119,16 @@ bool JsonParser::IsAnswer(const QString& text) {
     return error.error == QJsonParseError::NoError && doc.isObject();
 }
 
+bool JsonParser::IsSuccess(const QString& result) {
+    const QString text = result.trimmed().toLower();
+    if (text == QLatin1String("ok") || text == QLatin1String("success") ||
+        text == QLatin1String("true"))
+        return true;
+    bool number = false;
+    const qint64 code = text.toLongLong(&number);
+    return number && (code == 1 || (code >= 200 && code <= 299));
+}
+
 QHash<QString, QString> JsonParser::ParseCheckVersion(const QString& text) {
     QHash<QString, QString> map;
     QJsonParseError error;

@@ -18,6 +18,10 @@ public:
     static QHash<QString, QString> ParseCheckVersion(const QString& text);
     // Whether text is a JSON object, the form of every answer of the service.
     static bool IsAnswer(const QString& text);
+    // Whether an answer's "result" (as text) says that the request succeeded:
+    // 1, a 2xx status, or "ok", "success", "true" in any letter case. Anything
+    // else (401 "invalid token", an empty or missing result) is a failure.
+    static bool IsSuccess(const QString& result);
 
     // Shortest decimal form of a number, as a script engine prints it
     // (1 -> "1", 4000000000 -> "4000000000", 1.5 -> "1.5", 1e21 -> "1e+21").

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/globals.h"
+#include "app/state/updateevents.h"
 #include "device/portlist.h"
 #include "sim/simdevice.h"
 
@@ -43,6 +44,7 @@ inline void resetToolState() {
     Device::VersionInfo.clear();
     Device::WatchId.clear();
     Device::InitStatus.clear();
+    UpdateEvents::instance()->reset();
 }
 
 inline QByteArray toQBytes(const sim::Bytes& bytes) {

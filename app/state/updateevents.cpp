@@ -1,0 +1,154 @@
+#include "app/state/updateevents.h"
+
+#include "app/state/state.h"
+
+#include <QLoggingCategory>
+#include <QMetaEnum>
+
+Q_LOGGING_CATEGORY(lcRun, "tembra.run")
+
+namespace {
+QString phaseName(UpdateEvents::Phase phase) {
+    return QString::fromLatin1(QMetaEnum::fromType<UpdateEvents::Phase>().valueToKey(int(phase)));
+}
+
+// "V1.3.0", " v1.3.0 " and "1.3.0" name the same version.
+QString plainVersion(QString version) {
+    version = version.trimmed();
+    if (version.startsWith(QLatin1Char('v'), Qt::CaseInsensitive))
+        version.remove(0, 1);
+    return version;
+}
+} // namespace
+
+UpdateEvents* UpdateEvents::instance() {
+    static UpdateEvents* events = new UpdateEvents();
+    return events;
+}
+
+bool UpdateEvents::SameVersion(const QString& a, const QString& b) {
+    const QString left = plainVersion(a);
+    return !left.isEmpty() && left == plainVersion(b);
+}
+
+void UpdateEvents::setPhase(Phase phase) {
+    if (phase == currentPhase)
+        return;
+    qCDebug(lcRun).noquote() << "update phase:" << phaseName(currentPhase) << "->"
+                             << phaseName(phase);
+    currentPhase = phase;
+    emit PhaseChanged(phase);
+}
+
+bool UpdateEvents::deviceMidUpdate() const {
+    switch (currentPhase) {
+    case Phase::Switching:
+    case Phase::Transferring:
+    case Phase::Verifying:
+    case Phase::Recovering:
+        return true;
+    case Phase::Checking:
+    case Phase::Downloading:
+        return Globals::IsUpdateMode;
+    case Phase::Idle:
+    case Phase::Restarting:
+        return false;
+    }
+    return false;
+}
+
+void UpdateEvents::updateStarted(const QString& version) {
+    before = version;
+    offered.clear();
+    qCInfo(lcRun).noquote() << "update started on a device with firmware"
+                            << (version.isEmpty() ? QStringLiteral("(in its boot loader)") : version);
+    emit UpdateStarted(version);
+}
+
+void UpdateEvents::deviceIdentified(const QString& version, const QString& firmware,
+                                    const QString& deviceNumber, const QString& port) {
+    const bool afterUpdate = currentPhase == Phase::Restarting;
+    qCInfo(lcRun).noquote() << "device identified on" << port << ": version" << version
+                            << "firmware" << firmware << "device number" << deviceNumber;
+    if (afterUpdate) {
+        qCInfo(lcRun).noquote() << QStringLiteral("update complete: %1 -> %2")
+                                       .arg(before.isEmpty() ? QStringLiteral("?") : before,
+                                            version);
+        setPhase(Phase::Idle);
+    }
+    emit DeviceIdentified(version, firmware, deviceNumber, port, afterUpdate);
+}
+
+void UpdateEvents::bootLoaderFound(const QString& model, const QString& port) {
+    qCInfo(lcRun).noquote() << "device in its boot loader on" << port << ": model" << model;
+    emit BootLoaderFound(model, port);
+}
+
+void UpdateEvents::serviceAnswered(const QString& offeredVersion, bool updateNeeded) {
+    offered = offeredVersion;
+    qCInfo(lcRun).noquote() << "the update service offers" << offeredVersion
+                            << (updateNeeded ? "(update needed)" : "(no update needed)");
+    emit ServiceAnswered(offeredVersion, updateNeeded);
+}
+
+void UpdateEvents::serviceFailed(const QString& what, const QString& text) {
+    emit ServiceFailed(what, text);
+    runFailed(Failure::Service, text);
+}
+
+void UpdateEvents::downloadKept(qint64 bytes, const QString& sha256) {
+    qCInfo(lcRun).noquote() << "firmware image kept:" << bytes << "bytes, SHA-256" << sha256;
+    emit DownloadKept(bytes, sha256);
+}
+
+void UpdateEvents::checksumConfirmed() {
+    qCInfo(lcRun).noquote() << "the device confirmed the firmware's checksum";
+    emit ChecksumConfirmed();
+}
+
+void UpdateEvents::deviceRestarting() {
+    qCInfo(lcRun).noquote() << "the device restarts into its new firmware";
+    emit DeviceRestarting();
+}
+
+void UpdateEvents::statusText(const QString& text) {
+    if (text == lastStatus)
+        return;
+    lastStatus = text;
+    emit StatusText(text);
+}
+
+void UpdateEvents::runFailed(Failure kind, const QString& text) {
+    failedOnce = true;
+    qCWarning(lcRun).noquote() << "update failed ("
+                               << QMetaEnum::fromType<Failure>().valueToKey(int(kind))
+                               << "):" << text;
+    emit RunFailed(kind, text);
+}
+
+void UpdateEvents::portOpened(const QString& port) {
+    emit PortOpened(port);
+}
+
+void UpdateEvents::portUnavailable(const QString& port, const QString& reason) {
+    emit PortUnavailable(port, reason);
+}
+
+void UpdateEvents::deviceLost(const QString& port, const QString& reason) {
+    qCWarning(lcRun).noquote() << "the device on" << port << "was lost during the update:"
+                               << reason;
+    emit DeviceLost(port, reason);
+}
+
+void UpdateEvents::deviceNotAnswering(const QString& port) {
+    qCWarning(lcRun).noquote() << "the device on" << port << "does not answer";
+    emit DeviceNotAnswering(port);
+}
+
+void UpdateEvents::reset() {
+    currentPhase = Phase::Idle;
+    before.clear();
+    offered.clear();
+    lastStatus.clear();
+    failedOnce = false;
+}
