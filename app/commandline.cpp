@@ -4,6 +4,7 @@
 #include "app/logging.h"
 #include "app/mainwindow.h"
 #include "app/state/state.h"
+#include "app/translations.h"
 #include "device/portlist.h"
 #include "pages/xmodemupdate.h"
 #include "web/webdal.h"
@@ -14,6 +15,8 @@
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLocale>
+#include <QUrl>
 #include <cstdio>
 
 namespace CommandLine {
@@ -27,69 +30,126 @@ const int kInterrupted = 130;
 // device rule, so the usual search takes it.
 const QString kGivenPortDescription = QStringLiteral("USB CDC (given with --port)");
 
-const char kExitCodes[] = "Exit codes:\n"
-                          "  0   updated, or up to date (--check)\n"
-                          "  10  an update is offered (--check)\n"
-                          "  2   bad arguments\n"
-                          "  3   no device found within the limit\n"
-                          "  4   the port cannot be opened (busy, permission)\n"
-                          "  5   update service failure\n"
-                          "  6   download or checksum failure\n"
-                          "  7   the device stopped answering, or the limit was reached later\n"
-                          "  8   another instance holds the data folder\n"
-                          "  130 stopped by SIGINT, SIGTERM or SIGHUP before the end\n";
+// The longest run --timeout allows: a day.
+const int kMaxTimeoutSeconds = 86400;
 
-void print(FILE* stream, const QString& text) {
-    std::fputs(text.toLocal8Bit().constData(), stream);
-    std::fflush(stream);
+QString tr(const char* text) {
+    return QCoreApplication::translate("CommandLine", text);
 }
 
+const char* const kExitCodes = QT_TRANSLATE_NOOP(
+    "CommandLine", "Exit codes:\n"
+                   "  0   updated, or up to date (--check)\n"
+                   "  10  an update is offered (--check)\n"
+                   "  2   bad arguments\n"
+                   "  3   no device found within the limit\n"
+                   "  4   the port cannot be opened (busy, permission)\n"
+                   "  5   update service failure\n"
+                   "  6   download or checksum failure\n"
+                   "  7   the device stopped answering, or the limit was reached later\n"
+                   "  8   another instance holds the data folder\n"
+                   "  130 stopped by SIGINT, SIGTERM or SIGHUP before the end\n");
+
+const char* const kToolkitOptions = QT_TRANSLATE_NOOP(
+    "CommandLine", "Options of the toolkit, taken before the tool's own:\n"
+                   "  -platform <name>           The platform plugin: xcb, wayland, offscreen.\n"
+                   "  -platformtheme <name>      The platform theme.\n"
+                   "  -platformpluginpath <path> Where platform plugins are looked for.\n"
+                   "  -plugin <name>             An input plugin to load.\n"
+                   "  -style <name>              The widget style, such as fusion.\n"
+                   "  -stylesheet <file>         A style sheet for the window.\n"
+                   "  -reverse                   Lays the window out right to left.\n"
+                   "  -qwindowgeometry <geometry>, -qwindowtitle <title>, -qwindowicon <icon>\n"
+                   "  -session <id>, -widgetcount, -display <display> (X11), -nograb, -dograb\n");
+
+// The toolkit's own options (Qt's GUI options): taken by the application
+// object when it is made, and accepted here so that they are not refused.
+const char* const kToolkitValueOptions[] = {
+    "platform", "platformpluginpath", "platformtheme", "plugin", "qwindowgeometry",
+    "qwindowtitle", "qwindowicon", "geometry", "title", "icon", "style", "stylesheet",
+    "session", "display", "name", "qmljsdebugger",
+};
+const char* const kToolkitFlagOptions[] = {"reverse", "widgetcount", "nograb", "dograb",
+                                           "testability", "sync"};
+
+bool print(FILE* stream, const QString& text) {
+    const bool written = std::fputs(text.toLocal8Bit().constData(), stream) >= 0;
+    return std::fflush(stream) == 0 && written;
+}
+
+// A temporary application object for the help and the translations of the
+// texts that go with it; the tool's own application is made after parsing.
+struct ParseTime {
+    explicit ParseTime(const QStringList& arguments)
+        : program(arguments.value(0, QStringLiteral("tembra-update-tool")).toLocal8Bit()),
+          argv{program.data(), nullptr}, app(argc, argv) {
+        Translations::Install(QLocale::system().uiLanguages());
+    }
+    ~ParseTime() { Translations::Remove(); }
+    QByteArray program;
+    int argc = 1;
+    char* argv[2];
+    QCoreApplication app;
+};
 } // namespace
 
 int Parse(const QStringList& arguments, Options* options) {
+    ParseTime parseTime(arguments);
     QCommandLineParser parser;
+    // "-platform xcb" is one option, as the toolkit reads it.
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     parser.setApplicationDescription(
-        QStringLiteral("Updates the firmware of a Tembra wrist device plugged in by USB.\n"
-                       "Without options it opens its window; --check and --update run "
-                       "without one, and without a display."));
+        tr("Updates the firmware of a Tembra wrist device plugged in by USB.\n"
+           "Without options it opens its window; --check and --update run "
+           "without one, and without a display."));
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
     const QCommandLineOption check(
         QStringLiteral("check"),
-        QStringLiteral("Identify the device and ask the update service; download nothing."));
+        tr("Identify the device and ask the update service; download nothing."));
     const QCommandLineOption update(
         QStringLiteral("update"),
-        QStringLiteral("Identify, check, download, transfer, confirm, restart, identify again."));
+        tr("Identify, check, download, transfer, confirm, restart, identify again."));
     const QCommandLineOption port(QStringLiteral("port"),
-                                  QStringLiteral("The device's port as a path, such as a link "
-                                                 "under /dev/serial/by-id/, instead of the search."),
+                                  tr("The device's port as a path, such as a link "
+                                     "under /dev/serial/by-id/, instead of the search."),
                                   QStringLiteral("PATH"));
     const QCommandLineOption serviceUrl(QStringLiteral("service-url"),
-                                        QStringLiteral("The update service's base URL."),
+                                        tr("The update service's base URL (http or https)."),
                                         QStringLiteral("URL"));
     const QCommandLineOption dataDir(QStringLiteral("data-dir"),
-                                     QStringLiteral("The folder for settings and firmware."),
+                                     tr("The folder for settings, firmware and logs."),
                                      QStringLiteral("DIR"));
-    const QCommandLineOption timeout(QStringLiteral("timeout"),
-                                     QStringLiteral("The whole run's limit (default 600)."),
-                                     QStringLiteral("SECONDS"), QStringLiteral("600"));
+    const QCommandLineOption timeout(
+        QStringLiteral("timeout"),
+        tr("The whole run's limit, 1 to 86400 seconds (default 600)."), QStringLiteral("SECONDS"),
+        QStringLiteral("600"));
     const QCommandLineOption json(
-        QStringLiteral("json"),
-        QStringLiteral("Print one JSON object per line on standard output, nothing else."));
-    parser.addOptions({check, update, port, serviceUrl, dataDir, timeout, json});
+        QStringLiteral("json"), tr("Print one JSON object per line on standard output, nothing else."));
+    const QCommandLineOption verbose(
+        QStringLiteral("verbose"),
+        tr("Print every log line on standard error, not only warnings and errors."));
+    parser.addOptions({check, update, port, serviceUrl, dataDir, timeout, json, verbose});
+    for (const char* name : kToolkitValueOptions) {
+        QCommandLineOption option(QString::fromLatin1(name), QString(), QStringLiteral("value"));
+        option.setFlags(QCommandLineOption::HiddenFromHelp);
+        parser.addOption(option);
+    }
+    for (const char* name : kToolkitFlagOptions) {
+        QCommandLineOption option(QString::fromLatin1(name), QString());
+        option.setFlags(QCommandLineOption::HiddenFromHelp);
+        parser.addOption(option);
+    }
 
     QString error;
     if (!parser.parse(arguments))
         error = parser.errorText();
-    const auto helpText = [&] {
-        int argc = 1;
-        QByteArray program = arguments.value(0, QStringLiteral("tembra-update-tool")).toLocal8Bit();
-        char* argv[] = {program.data(), nullptr};
-        QCoreApplication app(argc, argv);
-        return parser.helpText() + QLatin1Char('\n') + QLatin1String(kExitCodes);
-    };
-    if (error.isEmpty() && parser.isSet(help)) {
-        print(stdout, helpText());
+    const bool helpAll = parser.optionNames().contains(QStringLiteral("help-all"));
+    if (error.isEmpty() && (parser.isSet(help) || helpAll)) {
+        QString text = parser.helpText() + QLatin1Char('\n');
+        if (helpAll)
+            text += tr(kToolkitOptions) + QLatin1Char('\n');
+        print(stdout, text + tr(kExitCodes));
         return Updated;
     }
     if (error.isEmpty() && parser.isSet(version)) {
@@ -99,29 +159,39 @@ int Parse(const QStringList& arguments, Options* options) {
     options->check = parser.isSet(check);
     options->update = parser.isSet(update);
     options->json = parser.isSet(json);
+    options->verbose = parser.isSet(verbose);
     options->port = parser.value(port);
     options->serviceUrl = parser.value(serviceUrl);
     options->dataDir = parser.value(dataDir);
     bool number = false;
     options->timeoutSeconds = parser.value(timeout).toInt(&number);
+    const QUrl url(options->serviceUrl, QUrl::StrictMode);
+    const QString scheme = url.scheme().toLower();
     if (!error.isEmpty()) {
         // reported below
     } else if (!parser.positionalArguments().isEmpty()) {
-        error = QStringLiteral("Unexpected argument: %1").arg(parser.positionalArguments().first());
+        error = tr("Unexpected argument: %1").arg(parser.positionalArguments().first());
     } else if (options->check && options->update) {
-        error = QStringLiteral("--check and --update exclude each other");
-    } else if (!number || options->timeoutSeconds <= 0) {
-        error = QStringLiteral("--timeout takes a whole number of seconds above 0");
+        error = tr("--check and --update exclude each other");
+    } else if (!number || options->timeoutSeconds < 1 ||
+               options->timeoutSeconds > kMaxTimeoutSeconds) {
+        error = tr("--timeout takes a whole number of seconds from 1 to %1").arg(kMaxTimeoutSeconds);
     } else if ((options->json || parser.isSet(timeout)) && !options->headless()) {
-        error = QStringLiteral("--json and --timeout go with --check or --update");
+        error = tr("--json and --timeout go with --check or --update");
     } else if (parser.isSet(port) && options->port.isEmpty()) {
-        error = QStringLiteral("--port takes a path");
-    } else if (parser.isSet(serviceUrl) && !QUrl(options->serviceUrl).isValid()) {
-        error = QStringLiteral("--service-url takes a URL");
+        error = tr("--port takes a path");
+    } else if (parser.isSet(serviceUrl) &&
+               (!url.isValid() || url.host().isEmpty() ||
+                (scheme != QLatin1String("http") && scheme != QLatin1String("https")))) {
+        error = tr("--service-url takes an http or https URL, not \"%1\"").arg(options->serviceUrl);
     }
+    // A relative path names a file of the current folder, whatever folder
+    // the port is opened from later.
+    if (!options->port.isEmpty())
+        options->port = QFileInfo(options->port).absoluteFilePath();
     if (error.isEmpty())
         return -1;
-    print(stderr, error + QStringLiteral("\nSee --help.\n"));
+    print(stderr, error + QLatin1Char('\n') + tr("See --help.") + QLatin1Char('\n'));
     return BadArguments;
 }
 
@@ -238,22 +308,34 @@ CommandLineRun::CommandLineRun(MainWindow* window, const Options& options)
 }
 
 void CommandLineRun::emitEvent(const QString& event, const QVariantMap& fields) {
-    if (finished)
+    if (finished || outputClosed)
         return;
     const QDateTime now = QDateTime::currentDateTime();
+    QString line;
     if (options.json) {
         QVariantMap map = fields;
         map.insert(QStringLiteral("time"), IsoTime(now));
         map.insert(QStringLiteral("event"), event);
-        CommandLine::print(stdout,
-                           QString::fromUtf8(QJsonDocument(QJsonObject::fromVariantMap(map))
-                                                 .toJson(QJsonDocument::Compact)) +
-                               QLatin1Char('\n'));
-        return;
+        line = QString::fromUtf8(
+            QJsonDocument(QJsonObject::fromVariantMap(map)).toJson(QJsonDocument::Compact));
+    } else {
+        line = QStringLiteral("%1 %2: %3")
+                   .arg(now.toString(QStringLiteral("HH:mm:ss.zzz")), event, Describe(event, fields));
     }
-    CommandLine::print(stdout, QStringLiteral("%1 %2: %3\n")
-                                   .arg(now.toString(QStringLiteral("HH:mm:ss.zzz")), event,
-                                        Describe(event, fields)));
+    if (CommandLine::print(stdout, line + QLatin1Char('\n')))
+        return;
+    // Nobody reads any more (a pipe into "head" ended). A device in its boot
+    // loader is updated all the same, in silence; otherwise the run ends as
+    // if it had been interrupted.
+    outputClosed = true;
+    const bool midUpdate = UpdateEvents::instance()->deviceMidUpdate();
+    qCWarning(lcApp).noquote() << "standard output cannot be written:"
+                               << (midUpdate ? "the update goes on without it" : "ending the run");
+    if (!midUpdate)
+        QTimer::singleShot(0, this, [this] {
+            if (!finished)
+                finish(kInterrupted, QStringLiteral("standard output was closed"));
+        });
 }
 
 // The device answered its identification: reported, then the update (or the

@@ -36,6 +36,7 @@ struct Options {
     bool check = false;
     bool update = false;
     bool json = false;
+    bool verbose = false;
     QString port;
     QString serviceUrl;
     QString dataDir;
@@ -100,6 +101,8 @@ private:
     bool bootLoader = false;
     bool portOpened = false;
     bool finished = false;
+    // Standard output cannot be written any more.
+    bool outputClosed = false;
     QString versionBefore;
     QString offered;
     QString lastStatus;

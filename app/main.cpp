@@ -2,9 +2,13 @@
 #include "app/logfile.h"
 #include "app/mainwindow.h"
 #include "app/quitonsignal.h"
+#include "app/state/updateevents.h"
+#include "app/toolkit.h"
+#include "app/translations.h"
 
 #include <QApplication>
 #include <QDir>
+#include <QLocale>
 #include <QLockFile>
 #include <QStandardPaths>
 #include <cstdio>
@@ -16,6 +20,9 @@ const char kLockName[] = "tembra-update-tool.lock";
 } // namespace
 
 int main(int argc, char* argv[]) {
+    // A reader that went away (a pipe into "head") fails the write instead
+    // of ending the tool in the middle of an update.
+    IgnoreBrokenPipes();
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
         arguments.append(QString::fromLocal8Bit(argv[i]));
@@ -26,32 +33,44 @@ int main(int argc, char* argv[]) {
     // Chosen before the application exists: no X11 or Wayland is needed.
     if (options.headless())
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    Toolkit::PrepareApplication();
 
     QApplication app(argc, argv);
     QuitOnTerminationSignals();
+    Translations::Install(QLocale::system().uiLanguages());
     CommandLine::Apply(options);
     const QString dataFolder = MainWindow::DataFolder();
+
+    // The lock comes first: a run refused here writes no log of its own, and
+    // so can never push the log of the run that holds the folder out.
+    QDir().mkpath(dataFolder);
+    QLockFile lock(QDir(dataFolder).filePath(QLatin1String(kLockName)));
+    // A folder this user cannot write holds no lock, and no files of the tool
+    // either: only a lock held by another live instance stops this one.
+    if (!lock.tryLock(0) && lock.error() == QLockFile::LockFailedError) {
+        if (options.headless()) {
+            std::fprintf(stderr, "%s\n",
+                         qPrintable(QCoreApplication::translate(
+                                        "CommandLine",
+                                        "Another instance of the tool is using %1; nothing was done.")
+                                        .arg(dataFolder)));
+            return CommandLine::AlreadyRunning;
+        }
+        MainWindow::SetAlreadyRunning(true);
+    }
     const QString logFolder =
         options.dataDir.isEmpty()
             ? QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation)
             : dataFolder;
     LogFile::Start(QDir(logFolder).filePath(QStringLiteral("logs")),
-                   LogFile::Header(dataFolder));
+                   LogFile::Header(dataFolder, arguments));
+    // On the command line standard error carries what needs attention; the
+    // log file keeps everything.
+    if (options.headless() && !options.verbose)
+        LogFile::SetStandardErrorLevel(QtWarningMsg);
 
-    QLockFile lock(QDir(dataFolder).filePath(QLatin1String(kLockName)));
-    QDir().mkpath(dataFolder);
-    // A folder this user cannot write holds no lock, and no files of the tool
-    // either: only a lock held by another live instance stops this one.
-    if (!lock.tryLock(0) && lock.error() == QLockFile::LockFailedError) {
-        if (options.headless()) {
-            std::fprintf(stderr, "Another instance of the tool is using %s; nothing was done.\n",
-                         qPrintable(dataFolder));
-            LogFile::Stop();
-            return CommandLine::AlreadyRunning;
-        }
-        MainWindow::SetAlreadyRunning(true);
-    }
     int result = 0;
+    bool failed = false;
     {
         MainWindow window(nullptr);
         if (options.headless()) {
@@ -59,11 +78,13 @@ int main(int argc, char* argv[]) {
             result = QApplication::exec();
             if (!run.ended())
                 result = run.Interrupted();
+            failed = result != CommandLine::Updated && result != CommandLine::Offered;
         } else {
             window.show();
             result = QApplication::exec();
+            failed = UpdateEvents::instance()->anyFailure();
         }
     }
-    LogFile::Stop();
+    LogFile::Stop(failed);
     return result;
 }

@@ -362,7 +362,7 @@ void MainWindow::InitPC() {
         // not permitted): say so, with the system's reason, rather than ask
         // for a device that is plugged in. Retries keep the page while the
         // text stays the same.
-        const QString reason = serialPort ? serialPort->errorString() : QString();
+        const QString reason = Platform::OpenFailureReason(serialPort);
         UpdateEvents::instance()->portUnavailable(name, reason);
         const QString text = kCannotOpenText.arg(name, reason);
         if (!showsNoDevicePage(text)) {

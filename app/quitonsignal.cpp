@@ -30,18 +30,30 @@ void QuitOnTerminationSignals() {
         const ssize_t read = ::read(signalPipe[1], &byte, 1);
         (void)read;
         notifier->setEnabled(false);
-        qCDebug(lcApp).noquote() << "asked to stop: closing the window";
-        QApplication::closeAllWindows();
+        // Asked by the system, not by the user: no question is asked.
+        qCDebug(lcApp).noquote() << "asked to stop: ending the tool";
         QApplication::quit();
     });
     struct sigaction action {};
     action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    for (int signal : {SIGTERM, SIGINT, SIGHUP})
+    for (int signal : {SIGTERM, SIGINT, SIGHUP}) {
+        struct sigaction inherited {};
+        // nohup (or a service manager) ignored it on purpose.
+        if (::sigaction(signal, nullptr, &inherited) == 0 && inherited.sa_handler == SIG_IGN) {
+            qCDebug(lcApp).noquote() << "signal" << signal << "stays ignored, as it was given";
+            continue;
+        }
         ::sigaction(signal, &action, nullptr);
+    }
+}
+
+void IgnoreBrokenPipes() {
+    std::signal(SIGPIPE, SIG_IGN);
 }
 #else
 // Elsewhere the system closes the window itself.
 void QuitOnTerminationSignals() {}
+void IgnoreBrokenPipes() {}
 #endif

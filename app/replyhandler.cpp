@@ -266,7 +266,7 @@ void MainWindow::handleVersion() {
     } else if (length == 8) {
         Device::VersionInfo = QString("%1.%2").arg(decimal(reply, 3), decimal(reply, 4));
     }
-    qCDebug(lcApp).noquote() << "版本信息：  " + Device::VersionInfo;
+    qCDebug(lcApp).noquote() << "版本信息：  " + Utility::Printable(Device::VersionInfo);
     GetDeviceInfo();
 }
 
@@ -278,7 +278,7 @@ void MainWindow::handleDeviceInfo() {
         return text.remove(QLatin1Char(' ')).remove(QLatin1Char('?')).trimmed();
     };
     qCDebug(lcApp).noquote() << "GetDeviceInfo" << buffer.size()
-                             << clean(Utility::Utf8UpToNul(buffer));
+                             << Utility::Printable(clean(Utility::Utf8UpToNul(buffer)));
     if (buffer.size() < kDeviceInfoMinimum)
         return;
     const QByteArray payload = buffer.mid(3, buffer.size() - 5);
@@ -288,7 +288,7 @@ void MainWindow::handleDeviceInfo() {
         Device::DeviceInfo = kUpdatableModel;
     Globals::ProductType = kProductType;
     Globals::DeviceModel = Device::DeviceInfo;
-    qCDebug(lcApp).noquote() << "固件信息：  " + Device::DeviceInfo;
+    qCDebug(lcApp).noquote() << "固件信息：  " + Utility::Printable(Device::DeviceInfo);
     qCDebug(lcApp).noquote() << "Globals::ProductType  " + Globals::ProductType;
     GetWatchId();
 }
@@ -298,13 +298,13 @@ void MainWindow::handleDeviceInfo() {
 void MainWindow::handleWatchId() {
     QByteArray& buffer = *Globals::ReceivedData;
     const QString text = Utility::Utf8UpToNul(buffer);
-    qCDebug(lcApp).noquote() << "GetWatchId" << buffer.size() << text;
+    qCDebug(lcApp).noquote() << "GetWatchId" << buffer.size() << Utility::Printable(text);
     if (buffer.size() < kWatchIdMinimum)
         return;
     if (!text.contains(QLatin1Char('F')))
         return;
     const QString piece = text.split(QLatin1Char('F')).value(1);
-    qCDebug(lcApp).noquote() << piece;
+    qCDebug(lcApp).noquote() << Utility::Printable(piece);
     if (piece.size() < kWatchIdPieceMinimum)
         return;
     const int start = buffer.indexOf(kFrameStart);
@@ -313,7 +313,7 @@ void MainWindow::handleWatchId() {
     buffer.remove(0, start + 3);
     buffer.chop(1);
     Device::WatchId = Utility::Utf8UpToNul(buffer).trimmed();
-    qCDebug(lcApp).noquote() << "设备ID：  " + Device::WatchId;
+    qCDebug(lcApp).noquote() << "设备ID：  " + Utility::Printable(Device::WatchId);
     EndInfoQuery();
     AddControl(new InitPage());
     UpdateEvents::instance()->deviceIdentified(Device::VersionInfo, Device::DeviceInfo,
@@ -324,14 +324,14 @@ void MainWindow::handleWatchId() {
 // 11 bytes or more, taken once the line is quiet.
 void MainWindow::handleDeviceInfoWhenUpdate() {
     qCDebug(lcApp).noquote() << "GetDeviceInfoWhenUpdate:" +
-                                    Utility::Utf8UpToNul(*Globals::ReceivedData);
+                                    Utility::Printable(*Globals::ReceivedData);
     if (Globals::ReceivedData->size() < kBootModelMinimum) {
         qCDebug(lcApp).noquote() << "getDeviceInfoWhenUpdate 再发一次获取固件";
         GetDeviceInfoWhenUpdate();
         return;
     }
     Device::DeviceInfo = Utility::Utf8UpToNul(*Globals::ReceivedData).trimmed();
-    qCDebug(lcApp).noquote() << "Device::DeviceInfo=" + Device::DeviceInfo;
+    qCDebug(lcApp).noquote() << "Device::DeviceInfo=" + Utility::Printable(Device::DeviceInfo);
     if (!Device::DeviceInfo.contains(kUpdatableModel))
         return;
     Globals::DeviceModel = kUpdatableModel;
@@ -342,7 +342,7 @@ void MainWindow::handleDeviceInfoWhenUpdate() {
 // Answer to UpdateSoftwareInfo: any bytes. The device restarts into its boot
 // loader; the port is closed and searched for again.
 void MainWindow::handleUpdateSoftwareInfo(const QByteArray& newBytes) {
-    qCDebug(lcApp).noquote() << "UpdateSoftwareInfo:" + Utility::Utf8UpToNul(newBytes);
+    qCDebug(lcApp).noquote() << "UpdateSoftwareInfo:" + Utility::Printable(newBytes);
     StopMonitor();
     CloseComPort();
     pauseForRestart();
@@ -427,7 +427,7 @@ void MainWindow::handlePacketReply(const QByteArray& newBytes) {
 void MainWindow::handleEndOrder(const QByteArray& newBytes) {
     if (newBytes.isEmpty())
         return;
-    qCDebug(lcApp).noquote() << "EndOrder:" + QString(QLatin1Char(newBytes.at(0)));
+    qCDebug(lcApp).noquote() << "EndOrder:" + Utility::Printable(newBytes.left(1));
     if (newBytes.at(0) != ACK)
         return;
     CrcOrder();
@@ -441,7 +441,7 @@ void MainWindow::handleCrcOrder() {
     const QString reported = Utility::Latin1UpToNul(*Globals::ReceivedData);
     const ChecksumFound found = findChecksum(reported, Globals::FileCrc);
     qCDebug(lcApp).noquote() << "正确CRC:" + Utility::IntToStr(Globals::FileCrc);
-    qCDebug(lcApp).noquote() << "实际CRC:" + reported;
+    qCDebug(lcApp).noquote() << "实际CRC:" + Utility::Printable(reported);
     if (found == ChecksumFound::No) {
         qCDebug(lcApp).noquote() << "再发CRC";
         CrcOrder();
@@ -461,7 +461,7 @@ void MainWindow::handleCrcOrder() {
 // restart; read whole, once the line is quiet.
 void MainWindow::handleRestartOrder() {
     const QString reply = Utility::Latin1UpToNul(*Globals::ReceivedData);
-    qCDebug(lcApp).noquote() << "RestartOrder，重启:" + reply;
+    qCDebug(lcApp).noquote() << "RestartOrder，重启:" + Utility::Printable(reply);
     if (!reply.contains(kRestartMarker) && !reply.contains(kRestartMarkerAlt))
         return;
     Globals::IsUpdateMode = false;

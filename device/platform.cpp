@@ -6,13 +6,22 @@
 #ifdef Q_OS_WIN
 #include <windows.h>
 #else
+#include <QFileInfo>
+#include <QLockFile>
+#include <cerrno>
+#include <csignal>
 #include <sys/ioctl.h>
 #endif
 
 namespace Platform {
 namespace {
 std::optional<bool> windows10Override;
-}
+#ifndef Q_OS_WIN
+// Where programs that open serial ports keep their lock files (LCK..name).
+const char* const kLockFolders[] = {"/var/lock", "/run/lock", "/etc/locks", "/var/spool/locks",
+                                    "/var/spool/uucp", "/tmp"};
+#endif
+} // namespace
 
 bool IsWindows10() {
     if (windows10Override)
@@ -45,4 +54,31 @@ qint64 PendingInput(QSerialPort* port) {
     return pending;
 #endif
 }
+QString OpenFailureReason(const QSerialPort* port) {
+    if (!port)
+        return QString();
+    const QString reason = port->errorString();
+#ifndef Q_OS_WIN
+    if (port->error() != QSerialPort::PermissionError)
+        return reason;
+    const QString lockName = QStringLiteral("LCK..") + QString(port->portName()).replace('/', '_');
+    for (const char* folder : kLockFolders) {
+        const QString path = QString::fromLatin1(folder) + QLatin1Char('/') + lockName;
+        if (!QFileInfo::exists(path))
+            continue;
+        qint64 pid = 0;
+        QString host;
+        QString program;
+        if (!QLockFile(path).getLockInfo(&pid, &host, &program) || pid <= 0)
+            continue;
+        if (::kill(pid_t(pid), 0) != 0 && errno != EPERM)
+            continue; // a lock left behind by a program that has ended
+        return QStringLiteral("Device or resource busy (in use by %1, process %2)")
+            .arg(program.isEmpty() ? QStringLiteral("another program") : program)
+            .arg(pid);
+    }
+#endif
+    return reason;
+}
+
 } // namespace Platform

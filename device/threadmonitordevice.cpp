@@ -33,10 +33,14 @@ unsigned long ThreadMonitorDevice::PollMs() {
 
 void ThreadMonitorDevice::run() {
     qCDebug(lcDevice).noquote() << "监控串口已开启......";
+    // The absence is logged when it begins, not on every pass: a window left
+    // waiting for a device would otherwise add a line a second to its log.
+    bool absenceLogged = false;
     while (!isInterruptionRequested()) {
         const QList<PortEntry> ports = PortList::Available();
         QString name;
         if (PortList::FindDevicePort(ports, &name)) {
+            absenceLogged = false;
             portName = name;
             // The port the tool uses stays its port while it is listed, even
             // when another device's port is listed before it.
@@ -56,7 +60,9 @@ void ThreadMonitorDevice::run() {
                 Globals::PortName = name;
             }
         } else {
-            qCDebug(lcDevice).noquote() << "端口已退出";
+            if (!absenceLogged)
+                qCDebug(lcDevice).noquote() << "端口已退出";
+            absenceLogged = true;
             if (!Globals::IsUpdateMode)
                 reportGone();
         }

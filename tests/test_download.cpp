@@ -227,7 +227,7 @@ private slots:
             QTRY_VERIFY_WITH_TIMEOUT(!failed.isEmpty(), kWait);
         }
         QVERIFY(rig.status().startsWith("The answer of the update service cannot be stored in "));
-        QCOMPARE(failed.first().at(0).value<UpdateEvents::Failure>(), UpdateEvents::Failure::Service);
+        QCOMPARE(failed.first().at(0).toInt(), int(UpdateEvents::Failure::Service));
         QVERIFY(!QTest::qWaitFor([&] { return rig.getRequests() > 0; }, 300));
         QCOMPARE(rig.received(), QByteArray());
     }

@@ -301,7 +301,8 @@ private slots:
             QStringLiteral("Cannot open %1: ").arg(QString::fromStdString(device->portPath()));
         const auto shownText = [&] { return labelText(window->centralWidget(), "statusMsg"); };
         QTRY_VERIFY_WITH_TIMEOUT(shownText().startsWith(prefix), kFound);
-        QVERIFY(shownText().size() > prefix.size());
+        QVERIFY2(shownText().startsWith(prefix + "Device or resource busy (in use by "),
+                 qPrintable(shownText()));
         QPointer<QWidget> shown = window->centralWidget();
         const int widgets = QApplication::allWidgets().size();
         QTRY_VERIFY_WITH_TIMEOUT(log.count("打不开" + Globals::PortName.get()) >= 4, kFound);

@@ -2,6 +2,7 @@
 #include "app/logging.h"
 #include "app/mainwindow.h"
 #include "app/state/appfolder.h"
+#include "app/toolkit.h"
 #include "pages/initpage.h"
 #include "pages/nodevice.h"
 
@@ -13,6 +14,7 @@
 #include <QPointer>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <sys/file.h>
 #include <unistd.h>
 
 namespace {
@@ -214,23 +216,45 @@ private slots:
     }
 
     // A run's log file: the header first, then every line with its time to
-    // the millisecond; only the newest files are kept.
+    // the millisecond, the outcome last; the user's alone. Kept: the newest
+    // ten by time, failed runs of the last 14 days, and files in use.
     void logFilePerRun() {
         QTemporaryDir dir;
-        for (int i = 0; i < LogFile::KeepFiles + 2; ++i) {
-            QFile old(dir.filePath(QStringLiteral("tembra-update-tool-20200101-0000%1-000.log")
-                                       .arg(i, 2, 10, QLatin1Char('0'))));
-            QVERIFY(old.open(QIODevice::WriteOnly));
-        }
-        const QString path = LogFile::Start(dir.path(), LogFile::Header("/data/folder"));
+        const QDateTime now = QDateTime::currentDateTime();
+        // name's time, age in days, ended well
+        const auto old = [&](const QString& stamp, int days, bool ok) {
+            QFile f(dir.filePath("tembra-update-tool-" + stamp + "-000.log"));
+            f.open(QIODevice::WriteOnly);
+            f.write(ok ? "x\noutcome: ok\n" : "x\n");
+            f.flush();
+            f.setFileTime(now.addDays(-days), QFileDevice::FileModificationTime);
+            return f.fileName();
+        };
+        QStringList keptFiles, gone;
+        for (int i = 0; i < LogFile::KeepFiles - 1; ++i) // named as if older than all
+            keptFiles << old(QStringLiteral("20000101-0000%1").arg(i, 2, 10, QLatin1Char('0')), 1, true);
+        gone << old("29991231-000000", 30, true);    // a clock set forward: old all the same
+        keptFiles << old("20200101-000000", 3, false); // a failed run, recent
+        gone << old("20200101-000001", 20, false);    // a failed run, too old
+        const QString busy = old("20200101-000002", 40, true);
+        keptFiles << busy;
+        QFile holder(busy);
+        QVERIFY(holder.open(QIODevice::ReadOnly) && ::flock(holder.handle(), LOCK_SH) == 0);
+
+        const QString path =
+            LogFile::Start(dir.filePath("logs/.."), LogFile::Header("/data/folder", {"tool", "--port", "a b"}));
         QVERIFY(!path.isEmpty());
         qCDebug(lcApp).noquote() << "a line for the file";
-        LogFile::Stop();
+        LogFile::Stop(false);
         qCDebug(lcApp).noquote() << "a line after the file was closed";
+        for (const QString& f : keptFiles)
+            QVERIFY2(QFile::exists(f), qPrintable(f));
+        for (const QString& f : gone)
+            QVERIFY2(!QFile::exists(f), qPrintable(f));
+        QCOMPARE(QFileInfo(path).permissions() & 0x7077, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+        QCOMPARE(QFileInfo(dir.path()).permissions() & 0x7077,
+                 QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
 
-        const QStringList files = QDir(dir.path()).entryList(QDir::Files, QDir::Name);
-        QCOMPARE(files.size(), LogFile::KeepFiles);
-        QCOMPARE(dir.filePath(files.last()), path);
         QFile file(path);
         QVERIFY(file.open(QIODevice::ReadOnly));
         const QStringList lines = QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts);
@@ -240,13 +264,33 @@ private slots:
         QVERIFY(lines.value(3).startsWith(QStringLiteral("Qt: %1 at run time").arg(qVersion())));
         QCOMPARE(lines.value(4), QStringLiteral("platform: offscreen"));
         QCOMPARE(lines.value(5), QStringLiteral("settings and firmware: /data/folder"));
-        QCOMPARE(lines.size(), 7);
+        QCOMPARE(lines.value(6), QStringLiteral("command line: tool --port 'a b'"));
+        QCOMPARE(lines.size(), 9);
         QVERIFY(QRegularExpression(R"(^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} tembra\.app debug: a line for the file$)")
-                    .match(lines.value(6))
+                    .match(lines.value(7))
                     .hasMatch());
+        QVERIFY(lines.value(8).endsWith(" outcome: ok"));
+
+        // A file stops at its limit, and says so in its last line.
+        LogFile::SetMaxBytes(400);
+        const QString capped = LogFile::Start(dir.path(), {});
+        for (int i = 0; i < 20; ++i)
+            qCDebug(lcApp).noquote() << "line" << i;
+        LogFile::Stop(true);
+        LogFile::SetMaxBytes(0);
+        QVERIFY(QFileInfo(capped).size() <= 400);
+        QFile cut(capped);
+        QVERIFY(cut.open(QIODevice::ReadOnly));
+        QVERIFY(cut.readAll().trimmed().endsWith("nothing more is written to it"));
 
         // A folder that cannot be made: no file, and the tool goes on.
         QVERIFY(LogFile::Start(path + "/sub", {}).isEmpty());
+    }
+
+    // Qt 5 is asked to scale the window to the screen's density, as Qt 6 does.
+    void scaledToTheScreen() {
+        Toolkit::PrepareApplication();
+        QVERIFY(Toolkit::ScalesToScreen());
     }
 
 private:

@@ -208,10 +208,12 @@ private slots:
     }
 
     // Without a device the monitor reports the absence on every pass; the
-    // window keeps one no-device page and no page or thread piles up.
+    // window keeps one no-device page, no page or thread piles up, and the
+    // log says it once.
     void noDeviceBuildsNothingNewOnEveryPass() {
         FakePorts fake;
         ThreadMonitorDevice::SetPollMs(10);
+        LogCapture log;
         MainWindow window;
         QSignalSpy gone(&window, SIGNAL(ComPortDissappear()));
         QTRY_VERIFY_WITH_TIMEOUT(gone.count() >= 5, 10000);
@@ -223,6 +225,7 @@ private slots:
         QCOMPARE(QApplication::allWidgets().size(), widgets);
         QCOMPARE(ThreadComPort::Instances(), threads);
         QCOMPARE(statusTextOf(window.centralWidget()), Globals::PlugInMessage);
+        QCOMPARE(log.count("端口已退出"), 1);
     }
 
     // While the port cannot be reopened for an update, one search thread

@@ -55,6 +55,24 @@ private slots:
         QCOMPARE(Utility::Latin1UpToNul(QByteArray("\0x", 2)), QString());
     }
 
+    // What a device or a server sends reaches a log line as text, never raw.
+    void printable_data() {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("plain") << QByteArray("CRC:512") << "CRC:512";
+        QTest::newRow("controls and high bytes")
+            << QByteArray("\r\nBOOT\x8f\x00", 8) << "\\x0d\\x0aBOOT\\x8f\\x00";
+        QTest::newRow("backslash") << QByteArray("a\\b") << "a\\\\b";
+    }
+    void printable() {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, text);
+        QCOMPARE(Utility::Printable(bytes), text);
+        QCOMPARE(Utility::Printable(QString::fromLatin1(bytes)).size() >= bytes.size(), true);
+        QCOMPARE(Utility::Printable(QString::fromUtf8("版本\xef\xbf\xbd")),
+                 QString::fromUtf8("版本\\ufffd"));
+    }
+
     void md5Hex_data() {
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("digest");

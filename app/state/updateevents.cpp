@@ -21,6 +21,12 @@ QString plainVersion(QString version) {
 }
 } // namespace
 
+UpdateEvents::UpdateEvents() {
+    // Known by name too, for queued connections and signal spies.
+    qRegisterMetaType<UpdateEvents::Phase>("UpdateEvents::Phase");
+    qRegisterMetaType<UpdateEvents::Failure>("UpdateEvents::Failure");
+}
+
 UpdateEvents* UpdateEvents::instance() {
     static UpdateEvents* events = new UpdateEvents();
     return events;

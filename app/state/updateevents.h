@@ -97,7 +97,7 @@ signals:
     void DeviceNotAnswering(const QString& port);
 
 private:
-    UpdateEvents() = default;
+    UpdateEvents();
 
     Phase currentPhase = Phase::Idle;
     QString before;
