@@ -3,6 +3,7 @@
 #include "app/logfile.h"
 #include "app/logging.h"
 #include "app/mainwindow.h"
+#include "app/state/bounds.h"
 #include "app/state/state.h"
 #include "app/translations.h"
 #include "device/portlist.h"
@@ -65,12 +66,13 @@ const char* const kToolkitOptions = QT_TRANSLATE_NOOP(
 // The toolkit's own options (Qt's GUI options): taken by the application
 // object when it is made, and accepted here so that they are not refused.
 const char* const kToolkitValueOptions[] = {
-    "platform", "platformpluginpath", "platformtheme", "plugin", "qwindowgeometry",
-    "qwindowtitle", "qwindowicon", "geometry", "title", "icon", "style", "stylesheet",
-    "session", "display", "name", "qmljsdebugger",
+    "platform",      "platformpluginpath", "platformtheme", "plugin",  "qwindowgeometry",
+    "qwindowtitle",  "qwindowicon",        "geometry",      "title",   "icon",
+    "style",         "stylesheet",         "session",       "display", "name",
+    "qmljsdebugger",
 };
-const char* const kToolkitFlagOptions[] = {"reverse", "widgetcount", "nograb", "dograb",
-                                           "testability", "sync"};
+const char* const kToolkitFlagOptions[] = {"reverse", "widgetcount", "nograb",
+                                           "dograb",  "testability", "sync"};
 
 bool print(FILE* stream, const QString& text) {
     const bool written = std::fputs(text.toLocal8Bit().constData(), stream) >= 0;
@@ -120,12 +122,12 @@ int Parse(const QStringList& arguments, Options* options) {
     const QCommandLineOption dataDir(QStringLiteral("data-dir"),
                                      tr("The folder for settings, firmware and logs."),
                                      QStringLiteral("DIR"));
-    const QCommandLineOption timeout(
-        QStringLiteral("timeout"),
-        tr("The whole run's limit, 1 to 86400 seconds (default 600)."), QStringLiteral("SECONDS"),
-        QStringLiteral("600"));
+    const QCommandLineOption timeout(QStringLiteral("timeout"),
+                                     tr("The whole run's limit, 1 to 86400 seconds (default 600)."),
+                                     QStringLiteral("SECONDS"), QStringLiteral("600"));
     const QCommandLineOption json(
-        QStringLiteral("json"), tr("Print one JSON object per line on standard output, nothing else."));
+        QStringLiteral("json"),
+        tr("Print one JSON object per line on standard output, nothing else."));
     const QCommandLineOption verbose(
         QStringLiteral("verbose"),
         tr("Print every log line on standard error, not only warnings and errors."));
@@ -175,7 +177,8 @@ int Parse(const QStringList& arguments, Options* options) {
         error = tr("--check and --update exclude each other");
     } else if (!number || options->timeoutSeconds < 1 ||
                options->timeoutSeconds > kMaxTimeoutSeconds) {
-        error = tr("--timeout takes a whole number of seconds from 1 to %1").arg(kMaxTimeoutSeconds);
+        error =
+            tr("--timeout takes a whole number of seconds from 1 to %1").arg(kMaxTimeoutSeconds);
     } else if ((options->json || parser.isSet(timeout)) && !options->headless()) {
         error = tr("--json and --timeout go with --check or --update");
     } else if (parser.isSet(port) && options->port.isEmpty()) {
@@ -238,7 +241,7 @@ QString CommandLine::Describe(const QString& event, const QVariantMap& f) {
     const auto text = [&f](const char* key) { return f.value(QLatin1String(key)).toString(); };
     if (event == QLatin1String("start"))
         return text("mode") == QLatin1String("check") ? QStringLiteral("checking")
-                                                       : QStringLiteral("updating");
+                                                      : QStringLiteral("updating");
     if (event == QLatin1String("device")) {
         if (f.value(QStringLiteral("bootLoader")).toBool())
             return QStringLiteral("in its boot loader, firmware %1 on %2")
@@ -249,7 +252,8 @@ QString CommandLine::Describe(const QString& event, const QVariantMap& f) {
     if (event == QLatin1String("service"))
         return f.value(QStringLiteral("updateNeeded")).toBool()
                    ? QStringLiteral("version %1 is offered").arg(text("offeredVersion"))
-                   : QStringLiteral("no update is offered (latest: %1)").arg(text("offeredVersion"));
+                   : QStringLiteral("no update is offered (latest: %1)")
+                         .arg(text("offeredVersion"));
     if (event == QLatin1String("status"))
         return text("text");
     if (event == QLatin1String("progress"))
@@ -277,10 +281,12 @@ CommandLineRun::CommandLineRun(MainWindow* window, const Options& options)
     connect(events, &UpdateEvents::DeviceIdentified, this, &CommandLineRun::onIdentified);
     connect(events, &UpdateEvents::BootLoaderFound, this, &CommandLineRun::onBootLoader);
     connect(events, &UpdateEvents::ServiceAnswered, this, &CommandLineRun::onAnswer);
-    connect(events, &UpdateEvents::DownloadProgress, this,
-            [this](qint64 bytes, qint64 total) { onProgress(QStringLiteral("download"), bytes, total); });
-    connect(events, &UpdateEvents::TransferProgress, this,
-            [this](qint64 bytes, qint64 total) { onProgress(QStringLiteral("transfer"), bytes, total); });
+    connect(events, &UpdateEvents::DownloadProgress, this, [this](qint64 bytes, qint64 total) {
+        onProgress(QStringLiteral("download"), bytes, total);
+    });
+    connect(events, &UpdateEvents::TransferProgress, this, [this](qint64 bytes, qint64 total) {
+        onProgress(QStringLiteral("transfer"), bytes, total);
+    });
     connect(events, &UpdateEvents::DownloadKept, this, [this](qint64 bytes, const QString& sha) {
         emitEvent(QStringLiteral("downloaded"),
                   {{QStringLiteral("bytes"), bytes}, {QStringLiteral("sha256"), sha}});
@@ -294,11 +300,32 @@ CommandLineRun::CommandLineRun(MainWindow* window, const Options& options)
     connect(events, &UpdateEvents::PortOpened, this, [this] {
         portOpened = true;
         cannotOpen.stop();
+        notBack.stop();
+    });
+    // A device lost mid-update is waited for, within the run's limit.
+    connect(events, &UpdateEvents::DeviceLost, this, [this] {
+        if (!finished && !notBack.isActive())
+            notBack.start(qMax(0, qMin(Bounds::LostReturnMs(), limit.remainingTime())));
+    });
+    connect(events, &UpdateEvents::DeviceNotAnswering, this, [this] {
+        notAnswering.start(qMax(0, Bounds::NotAnsweringExitMs() - Bounds::NotAnsweringMs()));
+    });
+    connect(events, &UpdateEvents::BootLoaderFound, &notAnswering, &QTimer::stop);
+    connect(events, &UpdateEvents::DeviceIdentified, &notAnswering, &QTimer::stop);
+    notBack.setSingleShot(true);
+    connect(&notBack, &QTimer::timeout, this, [this] {
+        fail(DeviceSilent, QStringLiteral("the device was lost during the update and did not "
+                                          "come back within %1 s")
+                               .arg(Bounds::LostReturnMs() / 1000.0));
+    });
+    notAnswering.setSingleShot(true);
+    connect(&notAnswering, &QTimer::timeout, this, [this] {
+        fail(DeviceSilent,
+             QStringLiteral("the device on %1 does not answer").arg(Globals::PortName.get()));
     });
 
     cannotOpen.setSingleShot(true);
-    connect(&cannotOpen, &QTimer::timeout, this,
-            [this] { fail(PortUnavailable, cannotOpenText); });
+    connect(&cannotOpen, &QTimer::timeout, this, [this] { fail(PortUnavailable, cannotOpenText); });
     limit.setSingleShot(true);
     connect(&limit, &QTimer::timeout, this, &CommandLineRun::onTimeout);
     limit.start(options.timeoutSeconds * 1000);
@@ -319,8 +346,9 @@ void CommandLineRun::emitEvent(const QString& event, const QVariantMap& fields) 
         line = QString::fromUtf8(
             QJsonDocument(QJsonObject::fromVariantMap(map)).toJson(QJsonDocument::Compact));
     } else {
-        line = QStringLiteral("%1 %2: %3")
-                   .arg(now.toString(QStringLiteral("HH:mm:ss.zzz")), event, Describe(event, fields));
+        line =
+            QStringLiteral("%1 %2: %3")
+                .arg(now.toString(QStringLiteral("HH:mm:ss.zzz")), event, Describe(event, fields));
     }
     if (CommandLine::print(stdout, line + QLatin1Char('\n')))
         return;
@@ -487,6 +515,8 @@ void CommandLineRun::finish(int code, const QString& outcome) {
     finished = true;
     limit.stop();
     cannotOpen.stop();
+    notBack.stop();
+    notAnswering.stop();
     if (code == Updated || code == Offered)
         qCInfo(lcApp).noquote() << "run ended with exit code" << code << ":" << outcome;
     else

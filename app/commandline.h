@@ -96,6 +96,10 @@ private:
     QTimer limit;
     // Ends the run when the port stays unopenable.
     QTimer cannotOpen;
+    // Ends the run when a device lost mid-update does not come back, or an
+    // opened device does not answer its identification.
+    QTimer notBack;
+    QTimer notAnswering;
     QString cannotOpenText;
     bool started = false;
     bool bootLoader = false;

@@ -1,6 +1,7 @@
 #include "app/globals.h"
 
 #include "app/logging.h"
+#include "app/state/bounds.h"
 #include "app/state/updateevents.h"
 
 #include <QAccessible>
@@ -9,7 +10,7 @@ namespace Globals {
 MainWindow* MainWin = nullptr;
 ThreadComPort* ComPortThread = nullptr;
 QPointer<QLabel> StatusLabel;
-int RestartPauseMs = 3000;
+int RestartPauseMs = Bounds::RestartPauseMs();
 
 void ShowStatus(QLabel* label, const QString& text, StatusKind kind) {
     if (!label)

@@ -102,10 +102,10 @@ void writeLine(const QString& text) {
 void handler(QtMsgType type, const QMessageLogContext& context, const QString& message) {
     {
         std::lock_guard<std::mutex> lock(mutex);
-        const QString category = context.category ? QString::fromLatin1(context.category)
-                                                  : QStringLiteral("default");
-        writeLine(stamped(QStringLiteral("%1 %2: %3")
-                              .arg(category, QLatin1String(levelName(type)), message)));
+        const QString category =
+            context.category ? QString::fromLatin1(context.category) : QStringLiteral("default");
+        writeLine(stamped(
+            QStringLiteral("%1 %2: %3").arg(category, QLatin1String(levelName(type)), message)));
     }
     if (previous && severity(type) >= severity(standardErrorLevel))
         previous(type, context, message);
@@ -164,9 +164,11 @@ void prune(const QDir& dir, int keep, const QString& current) {
 }
 
 QString quoted(const QString& argument) {
-    if (!argument.isEmpty() && !argument.contains(QRegularExpression(QStringLiteral("[\\s'\"\\\\$`]"))))
+    if (!argument.isEmpty() &&
+        !argument.contains(QRegularExpression(QStringLiteral("[\\s'\"\\\\$`]"))))
         return argument;
-    return QLatin1Char('\'') + QString(argument).replace(QLatin1Char('\''), QStringLiteral("'\\''")) +
+    return QLatin1Char('\'') +
+           QString(argument).replace(QLatin1Char('\''), QStringLiteral("'\\''")) +
            QLatin1Char('\'');
 }
 } // namespace
@@ -174,9 +176,9 @@ QString quoted(const QString& argument) {
 QString Start(const QString& folder, const QStringList& header, int keep) {
     Stop(false);
     QDir dir(folder);
-    const QString path = QDir(dir.absolutePath())
-                             .filePath(kPrefix +
-                                       QDateTime::currentDateTime().toString(kNameTime) + kSuffix);
+    const QString path =
+        QDir(dir.absolutePath())
+            .filePath(kPrefix + QDateTime::currentDateTime().toString(kNameTime) + kSuffix);
     auto* opened = new QFile(path);
     QString reason;
     if (!dir.mkpath(QStringLiteral(".")) || !QFile::setPermissions(dir.absolutePath(), kFolderMode))
@@ -185,7 +187,8 @@ QString Start(const QString& folder, const QStringList& header, int keep) {
              !opened->setPermissions(kFileMode))
         reason = opened->errorString();
     if (!reason.isEmpty()) {
-        std::fprintf(stderr, "The log file %s cannot be written (%s); logging to standard error only.\n",
+        std::fprintf(stderr,
+                     "The log file %s cannot be written (%s); logging to standard error only.\n",
                      qPrintable(path), qPrintable(reason));
         delete opened;
         return QString();
@@ -235,9 +238,9 @@ QStringList Header(const QString& dataFolder, const QStringList& arguments) {
         command << quoted(argument);
     return {
         QStringLiteral("Tembra Update Tool %1").arg(Globals::Version),
-        QStringLiteral("commit: %1").arg(QStringLiteral(TEMBRA_COMMIT).isEmpty()
-                                             ? QStringLiteral("unknown")
-                                             : QStringLiteral(TEMBRA_COMMIT)),
+        QStringLiteral("commit: %1")
+            .arg(QStringLiteral(TEMBRA_COMMIT).isEmpty() ? QStringLiteral("unknown")
+                                                         : QStringLiteral(TEMBRA_COMMIT)),
         QStringLiteral("system: %1, kernel %2 %3")
             .arg(QSysInfo::prettyProductName(), QSysInfo::kernelType(), QSysInfo::kernelVersion()),
         QStringLiteral("Qt: %1 at run time, %2 at build time")

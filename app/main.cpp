@@ -49,11 +49,12 @@ int main(int argc, char* argv[]) {
     // either: only a lock held by another live instance stops this one.
     if (!lock.tryLock(0) && lock.error() == QLockFile::LockFailedError) {
         if (options.headless()) {
-            std::fprintf(stderr, "%s\n",
-                         qPrintable(QCoreApplication::translate(
-                                        "CommandLine",
-                                        "Another instance of the tool is using %1; nothing was done.")
-                                        .arg(dataFolder)));
+            std::fprintf(
+                stderr, "%s\n",
+                qPrintable(QCoreApplication::translate(
+                               "CommandLine",
+                               "Another instance of the tool is using %1; nothing was done.")
+                               .arg(dataFolder)));
             return CommandLine::AlreadyRunning;
         }
         MainWindow::SetAlreadyRunning(true);

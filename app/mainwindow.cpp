@@ -2,6 +2,7 @@
 
 #include "app/logging.h"
 #include "app/state/appfolder.h"
+#include "app/state/bounds.h"
 #include "app/state/updateevents.h"
 #include "app/toolkit.h"
 #include "device/platform.h"
@@ -40,8 +41,14 @@ const qint32 kBaudRate = 115200;
 // bytes back for up to 16 ms (their latency timer): 20 ms covers one such
 // hold-back and is still far below anything a user notices.
 const int kReplyQuietMs = 20;
+// How often the port of an update is looked for in the port list (a port
+// can go from the list without its line hanging up).
+const int kListingCheckMs = 1000;
 // Shown on the no-device page while the device's port is listed but cannot be opened.
 const QString kCannotOpenText = QStringLiteral("Cannot open %1: %2");
+const char* const kLostText = QT_TRANSLATE_NOOP(
+    "MainWindow", "The device was disconnected during the update. Plug it in again: the update "
+                  "continues by itself.");
 // Frameless but with minimise and close hints: the window is moved by dragging.
 const Qt::WindowFlags kWindowFlags =
     Qt::Window | Qt::WindowMinimizeButtonHint | Qt::CustomizeWindowHint | Qt::WindowCloseButtonHint;
@@ -69,6 +76,15 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui::MainWi
     replyQuietTimer->setTimerType(Qt::PreciseTimer);
     replyQuietTimer->setInterval(kReplyQuietMs);
     connect(replyQuietTimer, &QTimer::timeout, this, &MainWindow::onReplyQuiet);
+    silenceTimer = new QTimer(this);
+    silenceTimer->setSingleShot(true);
+    connect(silenceTimer, &QTimer::timeout, this, &MainWindow::onSilence);
+    identifyTimer = new QTimer(this);
+    identifyTimer->setSingleShot(true);
+    connect(identifyTimer, &QTimer::timeout, this, &MainWindow::onNotAnswering);
+    listingTimer = new QTimer(this);
+    listingTimer->setInterval(kListingCheckMs);
+    connect(listingTimer, &QTimer::timeout, this, &MainWindow::checkListing);
 
     if (alreadyRunning) {
         qCWarning(lcApp).noquote() << "another instance holds" << Globals::AppPath
@@ -147,8 +163,8 @@ void MainWindow::mousePressEvent(QMouseEvent* event) {
     windowPos = pos();
     mousePos = Toolkit::GlobalPos(event);
     dragOffset = mousePos - windowPos;
-    systemMove = event->button() == Qt::LeftButton && windowHandle() &&
-                 windowHandle()->startSystemMove();
+    systemMove =
+        event->button() == Qt::LeftButton && windowHandle() && windowHandle()->startSystemMove();
     qCDebug(lcApp).noquote() << (systemMove ? "window moved by the window system"
                                             : "window moved by the tool");
 }
@@ -200,6 +216,8 @@ bool MainWindow::OpenComPort(const QString& name) {
                 });
             });
     qCDebug(lcApp).noquote() << "串口已打开";
+    if (UpdateUnderWay())
+        listingTimer->start();
     UpdateEvents::instance()->portOpened(name);
     return true;
 }
@@ -208,6 +226,9 @@ void MainWindow::CloseComPort() {
     // A partial reply of the closed port is never completed later: its quiet
     // timer would run a branch, and that branch's write would open a port.
     replyQuietTimer->stop();
+    silenceTimer->stop();
+    identifyTimer->stop();
+    listingTimer->stop();
     Globals::ReceivedData->clear();
     if (!serialPort || !serialPort->isOpen())
         return;
@@ -220,11 +241,28 @@ void MainWindow::onPortLost(const QString& reason) {
         return;
     qCDebug(lcApp).noquote() << "port" << serialPort->portName()
                              << "lost its line (" + reason + "): closing it";
+    // What the device sent before its line went is its whole reply: a device
+    // may answer and restart at once.
+    const QByteArray rest = serialPort->readAll();
+    if (!rest.isEmpty()) {
+        qCDebug(lcApp).noquote() << "received, id" << Globals::currentOrder << ":"
+                                 << rest.toHex(' ');
+        appendReceived(rest);
+    }
+    if (!Globals::ReceivedData->isEmpty()) {
+        replyQuietTimer->stop();
+        dispatchReply(rest, true);
+        if (!serialPort || !serialPort->isOpen())
+            return; // the reply's branch has moved on (a confirmed restart)
+    }
+    if (UpdateUnderWay()) {
+        beginRecovery(tr(kLostText), reason, true);
+        return;
+    }
     CloseComPort();
-    // During an update the monitor is off and the transfer stands still where
-    // it is; otherwise the device has gone, which the monitor would report a
-    // moment later, perhaps not at all if it comes back under the same name.
-    if (!monitorWanted || Globals::IsUpdateMode)
+    // The device has gone, which the monitor would report a moment later,
+    // perhaps not at all if it comes back under the same name.
+    if (!monitorWanted)
         return;
     Globals::ForgetDevicePort();
     AddNoControl();
@@ -243,6 +281,13 @@ bool MainWindow::writeCommand(const char* data, qint64 length, int order) {
     Globals::currentOrder = order;
     replyQuietTimer->stop();
     receiveOverflowLogged = false;
+    lastBytes = QByteArray(data, int(length));
+    lastOrder = order;
+    // The boot loader's answers are awaited for a bounded time.
+    if (XModemDAL::IsBootLoaderCommand(order))
+        silenceTimer->start(Bounds::DeviceSilenceMs());
+    else
+        silenceTimer->stop();
     if (length > 0) {
         qCDebug(lcApp).noquote() << "sent, id" << order << ":"
                                  << QByteArray::fromRawData(data, int(length)).toHex(' ');
@@ -341,8 +386,14 @@ bool MainWindow::showsNoDevicePage(const QString& text) const {
 // second) and the search starts again.
 void MainWindow::AddNoControl() {
     CloseComPort();
-    if (!showsNoDevicePage(Globals::NoDeviceMessage))
-        AddControl(new NoDevice());
+    // A device lost mid-update keeps the text that says how its update goes on.
+    const QString text = recovering ? recoveryText : QString(Globals::NoDeviceMessage);
+    if (!showsNoDevicePage(text)) {
+        auto* page = new NoDevice();
+        if (recovering)
+            page->SetMessage(text);
+        AddControl(page);
+    }
     SearchComPort();
 }
 
@@ -372,6 +423,7 @@ void MainWindow::InitPC() {
         }
         return;
     }
+    identifyTimer->start(Bounds::NotAnsweringMs());
     if (Globals::IsUpdateMode) {
         qCDebug(lcApp).noquote() << "怎么还在升级状态";
         XModemDAL::GetDeviceInfoWhenUpdate();

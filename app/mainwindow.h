@@ -7,6 +7,7 @@
 #include <QPoint>
 #include <type_traits>
 
+class QCloseEvent;
 class QMouseEvent;
 class QSerialPort;
 class QTimer;
@@ -60,8 +61,19 @@ public:
     // Whether the window system moves the window for the drag under way.
     bool movedBySystem() const { return systemMove; }
 
+    // Whether an update has switched the device, or may have: from the
+    // update start sent to the device until its restart is confirmed, and
+    // while a device lost in between is looked for.
+    bool UpdateUnderWay() const;
+    // A device lost mid-update is being looked for, or waited for.
+    bool Recovering() const { return recovering; }
+
 signals:
     void ComPortDissappear();
+
+protected:
+    // Mid-update the user is asked first; the answer defaults to staying.
+    void closeEvent(QCloseEvent* event) override;
 
 public slots:
     void mousePressEvent(QMouseEvent* event) override;
@@ -86,6 +98,26 @@ private:
 
     // The port reported that its line is gone (hang-up, unplug).
     void onPortLost(const QString& reason);
+
+    // Recovery from a device lost or silent mid-update (app/recovery.cpp).
+    // The boot loader has been silent for the silence bound since the last
+    // byte or write: the last command goes out again, up to SilenceRetries
+    // times, then the run fails and the device is looked for again.
+    void onSilence();
+    // The device opened but has not answered its identification.
+    void onNotAnswering();
+    // Says text on a no-device page, closes the port and, with search, looks
+    // for the device again; found in its boot loader, its update goes on from
+    // the first packet, after the firmware is fetched and checked again.
+    // Without search the port is watched until the device is unplugged.
+    void beginRecovery(const QString& text, const QString& reason, bool search);
+    // Whether the port open for an update is still listed.
+    void checkListing();
+    // The device's checksum reports have not matched too many times in a row.
+    void giveUpOnChecksum();
+    // After a confirmed update, or when a device that was lost comes back
+    // running its old firmware: the update either ends or starts again.
+    void afterIdentification();
     // True when the page shown is a no-device page reading text whose label
     // is the current status label: building another would change nothing.
     bool showsNoDevicePage(const QString& text) const;
@@ -132,6 +164,20 @@ private:
     QTimer* replyQuietTimer = nullptr;
     // The receive buffer overflowed during the current reply (logged once).
     bool receiveOverflowLogged = false;
+
+    // The last command written, to be sent again when the boot loader is silent.
+    QByteArray lastBytes;
+    int lastOrder = 0;
+    QTimer* silenceTimer = nullptr;
+    int silenceRepeats = 0;
+    QTimer* identifyTimer = nullptr;
+    QTimer* listingTimer = nullptr;
+    // Checksum reports in a row that did not match.
+    int checksumMismatches = 0;
+    bool recovering = false;
+    QString recoveryText;
+    // Set while closing has been agreed to (no second question).
+    bool closeAgreed = false;
 };
 
 // Shows a page as the window's central widget; while no device port is known a

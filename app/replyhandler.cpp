@@ -2,6 +2,7 @@
 // for the command written last reads it and writes the next command.
 #include "app/logging.h"
 #include "app/mainwindow.h"
+#include "app/state/bounds.h"
 #include "app/state/updateevents.h"
 #include "device/platform.h"
 #include "device/threadcomport.h"
@@ -117,6 +118,11 @@ void MainWindow::HandlerData() {
     qCDebug(lcApp).noquote() << "received, id" << Globals::currentOrder << ":"
                              << newBytes.toHex(' ');
     appendReceived(newBytes);
+    // Any byte from the boot loader shows that it still answers.
+    if (IsBootLoaderCommand(Globals::currentOrder)) {
+        silenceRepeats = 0;
+        silenceTimer->start(Bounds::DeviceSilenceMs());
+    }
     if (readsWholeReplies(Globals::currentOrder))
         replyQuietTimer->start();
     dispatchReply(newBytes, false);
@@ -226,6 +232,8 @@ void MainWindow::handleInitStatus() {
         }
         if (buffer.at(1) == kLineFeed) {
             Globals::IsUpdateMode = true;
+            identifyTimer->stop();
+            recovering = false;
             AddControl(new XModemUpdate());
         }
         n = Globals::ReceivedData->size();
@@ -318,6 +326,7 @@ void MainWindow::handleWatchId() {
     AddControl(new InitPage());
     UpdateEvents::instance()->deviceIdentified(Device::VersionInfo, Device::DeviceInfo,
                                                Device::WatchId, Globals::PortName);
+    afterIdentification();
 }
 
 // Boot-loader device information, the answer to "c": its model as text,
@@ -335,6 +344,8 @@ void MainWindow::handleDeviceInfoWhenUpdate() {
     if (!Device::DeviceInfo.contains(kUpdatableModel))
         return;
     Globals::DeviceModel = kUpdatableModel;
+    identifyTimer->stop();
+    recovering = false;
     UpdateEvents::instance()->bootLoaderFound(kUpdatableModel, Globals::PortName);
     AddControl(new XModemUpdate());
 }
@@ -355,6 +366,7 @@ void MainWindow::OpenComPortForUpdate() {
     if (OpenComPort(Globals::PortName)) {
         qCDebug(lcApp).noquote() << "Globals::currentOrder" << Globals::currentOrder;
         if (Globals::currentOrder != IdCrcOrder) {
+            checksumMismatches = 0;
             UpdateEvents::instance()->setPhase(UpdateEvents::Phase::Transferring);
             StartTransfer();
         }
@@ -443,10 +455,16 @@ void MainWindow::handleCrcOrder() {
     qCDebug(lcApp).noquote() << "正确CRC:" + Utility::IntToStr(Globals::FileCrc);
     qCDebug(lcApp).noquote() << "实际CRC:" + Utility::Printable(reported);
     if (found == ChecksumFound::No) {
+        // A device that keeps reporting another sum would be asked for good.
+        if (++checksumMismatches >= Bounds::ChecksumMismatches) {
+            giveUpOnChecksum();
+            return;
+        }
         qCDebug(lcApp).noquote() << "再发CRC";
         CrcOrder();
         return;
     }
+    checksumMismatches = 0;
     qCDebug(lcApp).noquote() << "CRC is equal,send RestartOrder";
     UpdateEvents::instance()->checksumConfirmed();
     UpdateEvents::instance()->setPhase(UpdateEvents::Phase::Restarting);

@@ -8,8 +8,8 @@
 #include <QFile>
 #include <QLoggingCategory>
 #include <QRegularExpression>
-#include <QSet>
 #include <QSaveFile>
+#include <QSet>
 #include <QXmlStreamReader>
 
 Q_LOGGING_CATEGORY(lcConfig, "tembra.config")
@@ -215,8 +215,7 @@ bool ConfigDAL::WriteConfig(const QHash<QString, QString>& values, const QString
         QString value = xmlText(vals.at(i), &unstorable);
         if (unstorable) {
             qCWarning(lcConfig).noquote() << "not written to" << path << ": the value of"
-                                          << keys.at(i)
-                                          << "holds a character that XML cannot hold";
+                                          << keys.at(i) << "holds a character that XML cannot hold";
             complete = false;
             continue;
         }

@@ -18,8 +18,8 @@ namespace {
 std::optional<bool> windows10Override;
 #ifndef Q_OS_WIN
 // Where programs that open serial ports keep their lock files (LCK..name).
-const char* const kLockFolders[] = {"/var/lock", "/run/lock", "/etc/locks", "/var/spool/locks",
-                                    "/var/spool/uucp", "/tmp"};
+const char* const kLockFolders[] = {"/var/lock",        "/run/lock",       "/etc/locks",
+                                    "/var/spool/locks", "/var/spool/uucp", "/tmp"};
 #endif
 } // namespace
 

@@ -11,7 +11,6 @@
 namespace {
 const char kVirtualMarker[] = "/virtual/";
 
-
 #ifdef Q_OS_LINUX
 // Identity, permissions, size and times of a file, as text; "-" when it is
 // missing. Times change at the kernel's tick, so two changes within one tick

@@ -34,6 +34,13 @@ enum OrderId : int {
     IdRestartOrder = 39,
 };
 
+// Whether a command is one of the boot loader's transfer conversation ("u",
+// a packet, EOT, "v", "r"), whose answers are awaited for a bounded time.
+constexpr bool IsBootLoaderCommand(int order) {
+    return order == IdStartOrder || order == IdSendPacket || order == IdEndOrder ||
+           order == IdCrcOrder || order == IdRestartOrder;
+}
+
 // Control bytes of the boot loader's transfer conversation.
 constexpr char SOH = 0x01;
 constexpr char EOT = 0x04;

@@ -8,10 +8,11 @@
 #include <QLabel>
 #include <QNetworkRequest>
 #include <QUrl>
+#include <QVariant>
 
 namespace {
-// Extra height of a status line when its text wraps onto a second line.
-const int kWrappedExtraHeight = 30;
+// Room above and below the lines of a status text that wraps.
+const int kWrappedMargin = 6;
 } // namespace
 
 BaseUI::BaseUI(QWidget* parent) : QWidget(parent), baseUi(new Ui::BaseUI) {
@@ -49,12 +50,23 @@ bool BaseUI::PrepareRequest(QNetworkRequest& request, WebRequest req) {
 }
 
 void BaseUI::ShowWrapped(QLabel* label, const QString& text, Globals::StatusKind kind) {
+    // The line as the form placed it, before any earlier text wrapped it.
+    const char* const baseProperty = "tembraLineGeometry";
+    if (!label->property(baseProperty).isValid())
+        label->setProperty(baseProperty, label->geometry());
+    const QRect line = label->property(baseProperty).toRect();
     Globals::ShowStatus(label, text, kind);
     label->ensurePolished();
-    if (label->wordWrap() || QFontMetrics(label->font()).horizontalAdvance(text) <= label->width())
+    const QFontMetrics metrics(label->font());
+    if (metrics.horizontalAdvance(text) <= line.width()) {
+        label->setWordWrap(false);
+        label->setGeometry(line);
         return;
+    }
+    // As many lines as the text needs, around the same centre.
     label->setWordWrap(true);
-    const QRect line = label->geometry();
-    label->setGeometry(line.x(), line.y() - kWrappedExtraHeight / 2, line.width(),
-                       line.height() + kWrappedExtraHeight);
+    const int needed =
+        metrics.boundingRect(QRect(0, 0, line.width(), 1000), Qt::TextWordWrap, text).height();
+    const int height = qMax(line.height(), needed + kWrappedMargin);
+    label->setGeometry(line.x(), line.center().y() - height / 2, line.width(), height);
 }

@@ -32,7 +32,8 @@ public:
     QString pageName;
 
     // Shows text in a one-line status label; a text wider than the label
-    // wraps onto two lines, the label growing evenly up and down.
+    // wraps onto as many lines as it needs, the label growing evenly up and
+    // down; a later short text is shown on the one line again.
     static void ShowWrapped(QLabel* label, const QString& text,
                             Globals::StatusKind kind = Globals::StatusKind::Normal);
 

@@ -19,8 +19,7 @@ public:
     QLabel* statusLabel() const;
     // Shows a text of its own in place of the no-device message; a text too
     // wide for one line wraps onto two around the same centre.
-    void SetMessage(const QString& text,
-                    Globals::StatusKind kind = Globals::StatusKind::Normal);
+    void SetMessage(const QString& text, Globals::StatusKind kind = Globals::StatusKind::Normal);
 
 private:
     Ui::NoDevice* ui;

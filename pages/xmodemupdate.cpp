@@ -2,6 +2,7 @@
 
 #include "app/logging.h"
 #include "app/mainwindow.h"
+#include "app/state/bounds.h"
 #include "app/state/updateevents.h"
 #include "config/configdal.h"
 #include "device/xmodemdal.h"
@@ -37,7 +38,8 @@ const int kStartDelayMs = 2;
 const int kMaxRedirects = 5;
 
 // Texts of the page, translated where they are shown (XModemUpdate::tr).
-const char* const kTextWaitRequest = QT_TRANSLATE_NOOP("XModemUpdate", "wait for update firmware..");
+const char* const kTextWaitRequest =
+    QT_TRANSLATE_NOOP("XModemUpdate", "wait for update firmware..");
 const char* const kTextDownloading = QT_TRANSLATE_NOOP("XModemUpdate", "downloading firmware....");
 const char* const kTextProgress = QT_TRANSLATE_NOOP("XModemUpdate", " downloading firmware  ");
 const char* const kTextAccepted = QT_TRANSLATE_NOOP("XModemUpdate", "wait for update firmware...");
@@ -58,7 +60,6 @@ const char* const kTextNotStored =
     QT_TRANSLATE_NOOP("XModemUpdate", "The answer of the update service cannot be stored in %1");
 // How much of a refusal's message the page shows.
 const int kRefusalShown = 80;
-const int kFailureShownMs = 8000;
 
 QString pageText(const char* source) {
     return XModemUpdate::tr(source);
@@ -206,19 +207,19 @@ void XModemUpdate::replyFinished(QNetworkReply* answer) {
             failure = pageText(kTextServiceRefused).arg(refusal(answered));
         }
     }
-    if (failure.isEmpty() && !ConfigDAL::WriteConfig(StorableAnswer(answered),
-                                                     Globals::AppPath + kUpdateBrandFile)) {
+    if (failure.isEmpty() &&
+        !ConfigDAL::WriteConfig(StorableAnswer(answered), Globals::AppPath + kUpdateBrandFile)) {
         what = QStringLiteral("storage");
         failure = pageText(kTextNotStored).arg(QDir::cleanPath(ConfigDAL::ConfigDir()));
     }
     if (!failure.isEmpty()) {
-        qCWarning(lcPages).noquote() << "version check failed:" << failure << "("
-                                     << answer->errorString() << ")";
+        qCWarning(lcPages).noquote()
+            << "version check failed:" << failure << "(" << answer->errorString() << ")";
         showFailure(what, failure);
         return;
     }
-    const bool updateNeeded =
-        ConfigDAL::GetUpdateBrand(QStringLiteral("isneedupdate")).toLower() == QLatin1String("true");
+    const bool updateNeeded = ConfigDAL::GetUpdateBrand(QStringLiteral("isneedupdate")).toLower() ==
+                              QLatin1String("true");
     UpdateEvents* events = UpdateEvents::instance();
     events->serviceAnswered(ConfigDAL::GetUpdateBrand(QStringLiteral("version")), updateNeeded);
     if (checkOnly) {
@@ -250,8 +251,8 @@ void XModemUpdate::startDownload() {
     const QString scheme = downloadUrl.scheme().toLower();
     if (!downloadUrl.isValid() ||
         (scheme != QLatin1String("http") && scheme != QLatin1String("https"))) {
-        qCDebug(lcPages).noquote() << "refusing update url that is not http(s):"
-                                   << Utility::Printable(url);
+        qCDebug(lcPages).noquote()
+            << "refusing update url that is not http(s):" << Utility::Printable(url);
         rejectUpdate(QStringLiteral("the firmware's address is not http(s)"));
         return;
     }
@@ -314,8 +315,9 @@ void XModemUpdate::updateProgress(qint64 bytesRead, qint64 totalBytes) {
     Globals::IsNeedGetUpdateFileAgain = false;
     progressBytes = bytesRead;
     progressTotal = totalBytes;
-    Globals::ShowStatus(ui->statusMsg, pageText(kTextProgress) + Utility::Int64ToStr(bytesRead / 1024) +
-                                           "/" + Utility::Int64ToStr(totalBytes / 1024) + " kb");
+    Globals::ShowStatus(ui->statusMsg, pageText(kTextProgress) +
+                                           Utility::Int64ToStr(bytesRead / 1024) + "/" +
+                                           Utility::Int64ToStr(totalBytes / 1024) + " kb");
     emit UpdateEvents::instance()->DownloadProgress(bytesRead, totalBytes);
 }
 
@@ -383,7 +385,8 @@ bool XModemUpdate::keepDownload(const QString& expected, QString* why) {
     if (failure.isEmpty()) {
         const int sum = XModemDAL::FileChecksum(downloaded);
         downloadedSum = sum;
-        qCDebug(lcPages).noquote() << "checksum" << sum << "expected" << Utility::Printable(expected);
+        qCDebug(lcPages).noquote()
+            << "checksum" << sum << "expected" << Utility::Printable(expected);
         if (!XModemDAL::ChecksumEquals(expected, sum))
             failure = QStringLiteral("checksum %1 is not the expected %2")
                           .arg(sum)
@@ -417,7 +420,7 @@ void XModemUpdate::showFailure(const QString& what, const QString& text) {
     events->serviceFailed(what, text);
     if (checkOnly)
         return;
-    QTimer::singleShot(kFailureShownMs, this, [] {
+    QTimer::singleShot(Bounds::FailureShownMs(), this, [] {
         qCDebug(lcPages).noquote() << "back to the device information page";
         AddControl(new InitPage());
     });
@@ -430,8 +433,14 @@ void XModemUpdate::rejectUpdate(const QString& why) {
     Globals::ShowStatus(ui->statusMsg, pageText(kTextRejected), Globals::StatusKind::Failure);
     UpdateEvents* events = UpdateEvents::instance();
     events->setPhase(UpdateEvents::Phase::Idle);
-    events->runFailed(UpdateEvents::Failure::Download,
-                      QStringLiteral("update file error: ") + why);
+    events->runFailed(UpdateEvents::Failure::Download, QStringLiteral("update file error: ") + why);
+    if (checkOnly)
+        return;
+    // The way back, as after a failed version check.
+    QTimer::singleShot(Bounds::FailureShownMs(), this, [] {
+        qCDebug(lcPages).noquote() << "back to the device information page";
+        AddControl(new InitPage());
+    });
 }
 
 QHash<QString, QString> XModemUpdate::StorableAnswer(QHash<QString, QString> answer) {

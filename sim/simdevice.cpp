@@ -94,6 +94,11 @@ void SimDevice::unplug() {
 
 void SimDevice::replug(int goneMs) {
     std::lock_guard<std::mutex> lock(mutex);
+    replugLocked(goneMs);
+}
+
+// Called with the mutex held.
+void SimDevice::replugLocked(int goneMs) {
     if (pendingMaster >= 0)
         return;
     // The new terminal exists before the old one goes, so it gets another name.
@@ -380,6 +385,10 @@ void SimDevice::run() {
 
 // Called with the mutex held; consumes what it understands from input.
 void SimDevice::handleInput(Bytes& input) {
+    if (cfg.silent) {
+        input.clear();
+        return;
+    }
     for (;;) {
         const bool progressed =
             currentMode == Mode::Normal ? handleNormal(input) : handleBoot(input);
@@ -484,6 +493,18 @@ bool SimDevice::handleBoot(Bytes& input) {
         const bool good = (seq == expectedSeq || wrapped) &&
                           complement == static_cast<uint8_t>(255 - seq) &&
                           crc == crc16(packet.data() + 3, kBlock);
+        if (!unplugDone && cfg.unplugAtPacket == packetsThisTransfer) {
+            // Pulled out with the packet unanswered; back in the boot loader later.
+            unplugDone = true;
+            record("unplugged");
+            expectedSeq = 1;
+            packetsThisTransfer = 0;
+            if (cfg.returnAfterMs >= 0)
+                replugLocked(cfg.returnAfterMs);
+            else
+                closePty();
+            return true;
+        }
         if (cfg.cancelAtPacket == packetsThisTransfer) {
             cancelled = true;
             reply(Bytes{kCAN});
@@ -561,6 +582,8 @@ bool SimDevice::handleBoot(Bytes& input) {
         break;
     case 'v': {
         record("v");
+        if (cfg.ignoreCrcRequests)
+            break;
         ++crcRequests;
         uint32_t sum = imageChecksum();
         if (crcRequests <= cfg.wrongCrcReplies)

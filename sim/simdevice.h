@@ -81,7 +81,11 @@ struct DeviceConfig {
     int crcDigits = 0;          // checksum zero-padded to this many digits (0: as is)
     bool restartReplyWithoutMarker = false; // "r" answered without "Restart"/"Value"
     bool restartAfterReply = true;          // restart at all after "r"
-    int readyCEveryMs = 0; // in the boot loader, send "C" this often until a packet comes
+    int readyCEveryMs = 0;          // in the boot loader, send "C" this often until a packet comes
+    int unplugAtPacket = 0;         // pulled out when the k-th packet arrives (once), unanswered
+    int returnAfterMs = -1;         // back in the boot loader this long after that (-1: never)
+    bool ignoreCrcRequests = false; // "v" is never answered
+    bool silent = false;            // nothing is ever answered
 
     // Line timing of 115200 baud 8N1: every byte takes 10/115200 s each way.
     bool lineTiming = false;
@@ -146,6 +150,7 @@ private:
     bool makePty(int* master, int* slave, std::string* path);
     void closePty();
     void finishReplug();
+    void replugLocked(int goneMs);
     void handleInput(Bytes& input);
     bool handleNormal(Bytes& input);
     bool handleBoot(Bytes& input);
@@ -185,6 +190,7 @@ private:
     int packetsThisTransfer = 0;
     bool nakDone = false;
     bool readyCDone = false;
+    bool unplugDone = false;
     bool cancelled = false;
     int crcRequests = 0;
 

@@ -43,8 +43,28 @@ int main(int argc, char** argv) {
             config.chunkSize = static_cast<size_t>(std::atoi(argv[++i]));
         else if (std::strcmp(argv[i], "--link") == 0 && i + 1 < argc)
             link = argv[++i];
-        else {
-            std::fprintf(stderr, "usage: %s [--boot] [--line-timing] [--chunk N] [--link PATH]\n",
+        else if (std::strcmp(argv[i], "--nak-at") == 0 && i + 1 < argc)
+            config.nakOnceAtPacket = std::atoi(argv[++i]);
+        else if (std::strcmp(argv[i], "--unplug-at") == 0 && i + 1 < argc)
+            config.unplugAtPacket = std::atoi(argv[++i]);
+        else if (std::strcmp(argv[i], "--return-after") == 0 && i + 1 < argc)
+            config.returnAfterMs = std::atoi(argv[++i]);
+        else if (std::strcmp(argv[i], "--wrong-crc") == 0 && i + 1 < argc)
+            config.wrongCrcReplies = std::atoi(argv[++i]);
+        else if (std::strcmp(argv[i], "--mute-v") == 0)
+            config.ignoreCrcRequests = true;
+        else if (std::strcmp(argv[i], "--silent") == 0)
+            config.silent = true;
+        else if (std::strcmp(argv[i], "--version") == 0 && i + 1 < argc) {
+            int parts[3] = {0, 0, 0};
+            std::sscanf(argv[++i], "%d.%d.%d", &parts[0], &parts[1], &parts[2]);
+            for (int k = 0; k < 3; ++k)
+                config.version[k] = static_cast<uint8_t>(parts[k]);
+        } else {
+            std::fprintf(stderr,
+                         "usage: %s [--boot] [--line-timing] [--chunk N] [--link PATH]\n"
+                         "          [--nak-at K] [--unplug-at K [--return-after MS]]\n"
+                         "          [--wrong-crc N] [--mute-v] [--silent] [--version A.B.C]\n",
                          argv[0]);
             return 2;
         }

@@ -13,9 +13,9 @@
 //
 // "fileCRCSize" is the sum of the CRC-16/XMODEM of the image's 128-byte blocks,
 // the last one padded with 0x1A.
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
-#include <condition_variable>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -29,24 +29,24 @@ namespace sim {
 
 enum class ServiceFault {
     None,
-    Http500,      // the version check answers HTTP 500
-    HtmlPage,     // an HTML error page with status 200
-    NotJson,      // text that is not JSON
-    NoUpdate,     // "isneedupdate": false
-    UpperTrue,    // "isneedupdate": "TRUE"
-    NumericOne,   // "isneedupdate": "1"
-    WrongCrc,     // "fileCRCSize" off by one
-    CutDownload,  // the image is cut short (the connection closes early)
-    SlowBody,     // the image arrives slowly, in small pieces
-    FileScheme,   // "updateurl" is a file: URL
-    Redirect,     // "updateurl" answers with a redirect to the image
-    Missing,      // the image answers HTTP 404 with an error page
-    ImageError,   // the image answers HTTP 500 with an error page
-    NoChecksum,   // "fileCRCSize" is left out
-    TextChecksum, // "fileCRCSize" is "12ab"
-    NonCharacter, // "updatemessage" holds U+FFFE, which XML cannot carry
-    Unavailable,  // the version check answers HTTP 503
-    Silent,       // the version check is accepted and never answered
+    Http500,       // the version check answers HTTP 500
+    HtmlPage,      // an HTML error page with status 200
+    NotJson,       // text that is not JSON
+    NoUpdate,      // "isneedupdate": false
+    UpperTrue,     // "isneedupdate": "TRUE"
+    NumericOne,    // "isneedupdate": "1"
+    WrongCrc,      // "fileCRCSize" off by one
+    CutDownload,   // the image is cut short (the connection closes early)
+    SlowBody,      // the image arrives slowly, in small pieces
+    FileScheme,    // "updateurl" is a file: URL
+    Redirect,      // "updateurl" answers with a redirect to the image
+    Missing,       // the image answers HTTP 404 with an error page
+    ImageError,    // the image answers HTTP 500 with an error page
+    NoChecksum,    // "fileCRCSize" is left out
+    TextChecksum,  // "fileCRCSize" is "12ab"
+    NonCharacter,  // "updatemessage" holds U+FFFE, which XML cannot carry
+    Unavailable,   // the version check answers HTTP 503
+    Silent,        // the version check is accepted and never answered
     StallDownload, // the image stops halfway and the connection stays open
     Refused,       // the version check answers 200 with result 401, "invalid token"
 };

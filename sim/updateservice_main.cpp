@@ -19,14 +19,16 @@ const struct {
     const char* name;
     sim::ServiceFault fault;
 } kFaults[] = {
-    {"wrong-crc", sim::ServiceFault::WrongCrc},   {"refused", sim::ServiceFault::Refused},
+    {"wrong-crc", sim::ServiceFault::WrongCrc},      {"refused", sim::ServiceFault::Refused},
     {"unavailable", sim::ServiceFault::Unavailable}, {"silent", sim::ServiceFault::Silent},
-    {"no-update", sim::ServiceFault::NoUpdate},   {"stall", sim::ServiceFault::StallDownload},
+    {"no-update", sim::ServiceFault::NoUpdate},      {"stall", sim::ServiceFault::StallDownload},
 };
 
 int usage(const char* program) {
-    std::fprintf(stderr, "usage: %s [PORT] [--fault NAME] [--image-size BYTES] [--version V]\n"
-                         "faults:", program);
+    std::fprintf(stderr,
+                 "usage: %s [PORT] [--fault NAME] [--image-size BYTES] [--version V]\n"
+                 "faults:",
+                 program);
     for (const auto& f : kFaults)
         std::fprintf(stderr, " %s", f.name);
     std::fprintf(stderr, "\n");

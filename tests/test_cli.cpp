@@ -5,6 +5,7 @@
 #include <QJsonObject>
 #include <QLockFile>
 #include <QProcess>
+#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <csignal>
@@ -34,7 +35,8 @@ private:
         device.start(TEMBRA_SIM_DEVICE, deviceArgs + QStringList{"--link", link});
         service.start(TEMBRA_UPDATE_SERVICE, serviceArgs);
         QVERIFY(device.waitForReadyRead(10000) && service.waitForReadyRead(10000));
-        serviceUrl = QStringLiteral("http://127.0.0.1:%1/").arg(QString(service.readLine().trimmed()));
+        serviceUrl =
+            QStringLiteral("http://127.0.0.1:%1/").arg(QString(service.readLine().trimmed()));
         QVERIFY(QFileInfo::exists(link));
     }
     // Runs the tool in the test's folder; how: "nohup" runs it with hang-ups
@@ -47,13 +49,17 @@ private:
         for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
             env.remove(name); // no display at all
         env.insert("HOME", dir.path());
+        // The tool's own bounds (a silent device, one that does not come
+        // back) and its restart pauses, a fifth of their length.
+        env.insert("TEMBRA_TEST_TIME_SCALE", "0.2");
         tool.setProcessEnvironment(env);
         tool.setWorkingDirectory(dir.path());
         if (how == "nohup")
             tool.start("nohup", QStringList{TEMBRA_TOOL} + args);
         else if (how == "close")
             tool.start("bash", QStringList{"-c", "\"$0\" \"$@\" | head -n 1; exit ${PIPESTATUS[0]}",
-                                           TEMBRA_TOOL} + args);
+                                           TEMBRA_TOOL} +
+                                   args);
         else
             tool.start(TEMBRA_TOOL, args);
         Result result;
@@ -86,8 +92,8 @@ private slots:
     // output carries nothing but JSON lines.
     void checkThenUpdate() {
         startSims({}, {});
-        const QStringList common = {"--json", "--port", "LINK", "--service-url", "URL",
-                                    "--data-dir", "DIR/data"};
+        const QStringList common = {"--json", "--port",     "LINK",    "--service-url",
+                                    "URL",    "--data-dir", "DIR/data"};
         Result check = run(QStringList{"--check"} + common);
         QCOMPARE(check.code, 10);
         Result update = run(QStringList{"--update"} + common);
@@ -128,40 +134,44 @@ private slots:
         QTest::addColumn<int>("code");
         QTest::addColumn<QString>("how");
         const QStringList none;
-        QTest::newRow("bad arguments") << none << none << QStringList{"--check", "--update"} << 2 << QString();
+        QTest::newRow("bad arguments")
+            << none << none << QStringList{"--check", "--update"} << 2 << QString();
         QTest::newRow("no device")
-            << none << none << QStringList{"--check", "--port", "DIR/none", "--timeout", "2"} << 3 << QString();
+            << none << none << QStringList{"--check", "--port", "DIR/none", "--timeout", "2"} << 3
+            << QString();
         QTest::newRow("port cannot be opened")
             << none << none << QStringList{"--check", "--port", TEMBRA_TOOL} << 4 << QString();
-        QTest::newRow("service failure") << none << none
-                                         << QStringList{"--check", "--port", "LINK",
-                                                        "--service-url", "http://127.0.0.1:1/"}
-                                         << 5 << QString();
-        QTest::newRow("checksum failure") << none << QStringList{"--fault", "wrong-crc"}
-                                          << QStringList{"--update", "--port", "LINK"} << 6 << QString();
+        QTest::newRow("service failure")
+            << none << none
+            << QStringList{"--check", "--port", "LINK", "--service-url", "http://127.0.0.1:1/"} << 5
+            << QString();
+        QTest::newRow("checksum failure")
+            << none << QStringList{"--fault", "wrong-crc"}
+            << QStringList{"--update", "--port", "LINK"} << 6 << QString();
         QTest::newRow("limit reached during the transfer")
             << QStringList{"--line-timing"} << none
             << QStringList{"--update", "--port", "LINK", "--timeout", "6"} << 7 << QString();
-        QTest::newRow("another instance") << none << none << QStringList{"--check", "--port", "LINK"}
-                                          << 8 << QString();
+        QTest::newRow("another instance")
+            << none << none << QStringList{"--check", "--port", "LINK"} << 8 << QString();
         // A check that failed is never "up to date".
         QTest::newRow("the service refuses the check")
-            << none << QStringList{"--fault", "refused"} << QStringList{"--update", "--port", "LINK"}
-            << 5 << QString();
+            << none << QStringList{"--fault", "refused"}
+            << QStringList{"--update", "--port", "LINK"} << 5 << QString();
         QTest::newRow("the settings folder cannot be written")
-            << none << none << QStringList{"--check", "--port", "LINK", "--data-dir", "CFGFILE"} << 5
-            << QString();
+            << none << none << QStringList{"--check", "--port", "LINK", "--data-dir", "CFGFILE"}
+            << 5 << QString();
         QTest::newRow("a timeout beyond a day")
             << none << none << QStringList{"--check", "--timeout", "4294968"} << 2 << QString();
         QTest::newRow("an ftp service")
             << none << none << QStringList{"--check", "--service-url", "ftp://127.0.0.1/"} << 2
             << QString();
         QTest::newRow("a service that is no URL")
-            << none << none << QStringList{"--check", "--service-url", "not a url"} << 2 << QString();
+            << none << none << QStringList{"--check", "--service-url", "not a url"} << 2
+            << QString();
         QTest::newRow("the toolkit's options first")
             << none << none
-            << QStringList{"-platform", "offscreen", "-style", "fusion", "--check", "--port",
-                           "DIR/none", "--timeout", "1"}
+            << QStringList{"-platform", "offscreen", "-style",    "fusion", "--check",
+                           "--port",    "DIR/none",  "--timeout", "1"}
             << 3 << QString();
         QTest::newRow("help with the toolkit's options")
             << none << none << QStringList{"--help-all"} << 0 << QString();
@@ -171,6 +181,21 @@ private slots:
             << none << none << QStringList{"--check", "--port", "LINK"} << 10 << "nohup";
         QTest::newRow("output closed")
             << none << none << QStringList{"--check", "--port", "LINK"} << 130 << "close";
+        // A device lost mid-update: back in its boot loader, it is updated
+        // from the first packet; not back, or silent, the run ends.
+        const QString packet = QString::number(QRandomGenerator::global()->bounded(2, 500));
+        QTest::newRow(qPrintable("unplugged at packet " + packet + ", back 2 s later"))
+            << QStringList{"--unplug-at", packet, "--return-after", "2000"} << none
+            << QStringList{"--update", "--port", "LINK"} << 0 << QString();
+        QTest::newRow("unplugged, never back")
+            << QStringList{"--unplug-at", packet} << none
+            << QStringList{"--update", "--port", "LINK"} << 7 << QString();
+        QTest::newRow("a device that does not answer")
+            << QStringList{"--silent"} << none << QStringList{"--check", "--port", "LINK"} << 7
+            << QString();
+        QTest::newRow("the boot loader does not answer \"v\"")
+            << QStringList{"--mute-v"} << none << QStringList{"--update", "--port", "LINK"} << 7
+            << QString();
     }
     void exitCodes() {
         QFETCH(QStringList, deviceArgs);
@@ -185,17 +210,24 @@ private slots:
         if (code == 8)
             QVERIFY(other.tryLock(0));
         if (!args.contains("--service-url"))
-            args << "--service-url" << "URL";
+            args << "--service-url"
+                 << "URL";
         if (args.removeAll("CFGFILE") > 0) { // a data folder whose "cfg" is a file
             QFile blocker(data + "/cfg");
             QVERIFY(blocker.open(QIODevice::WriteOnly));
             args.removeAll("--data-dir");
         }
-        if (code != 0)
+        const bool help = args.contains("--help-all");
+        if (!help)
             args << "--json";
+        QElapsedTimer clock;
+        clock.start();
         const Result result = run(args + QStringList{"--data-dir", data}, how);
         QCOMPARE(result.code, code);
-        if (code == 0) { // help, printed without a display
+        // Within the bounds at full length: 60 s for a device to come back,
+        // 40 s of silence after the last byte.
+        QVERIFY(clock.elapsed() < 70000);
+        if (help) { // printed without a display
             QVERIFY2(result.out.contains("-platform <name>"), result.out.constData());
             return;
         }
@@ -205,7 +237,7 @@ private slots:
             QVERIFY(QDir(data + "/logs").entryList(QDir::Files).isEmpty());
             return;
         }
-        if (!how.isEmpty() || code == 10)
+        if (!how.isEmpty() || code == 0 || code == 10)
             return;
         QCOMPARE(result.events.last().value("event").toString(), QStringLiteral("error"));
         QCOMPARE(result.events.last().value("code").toInt(), code);

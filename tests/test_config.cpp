@@ -186,8 +186,8 @@ private slots:
                           "</configuration>")
             << QString::fromUtf8("<&>\"'éA");
         const QByteArray bomb = "<!DOCTYPE configuration [<!ENTITY e \"" + QByteArray(4096, 'x') +
-                                "\">]><configuration><result>" +
-                                QByteArray("&e;").repeated(90000) + "</result></configuration>";
+                                "\">]><configuration><result>" + QByteArray("&e;").repeated(90000) +
+                                "</result></configuration>";
         QTest::newRow("entity declaration") << bomb << QString();
     }
     void handMadeFiles() {

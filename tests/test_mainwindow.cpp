@@ -232,17 +232,18 @@ private slots:
         };
         QStringList keptFiles, gone;
         for (int i = 0; i < LogFile::KeepFiles - 1; ++i) // named as if older than all
-            keptFiles << old(QStringLiteral("20000101-0000%1").arg(i, 2, 10, QLatin1Char('0')), 1, true);
-        gone << old("29991231-000000", 30, true);    // a clock set forward: old all the same
+            keptFiles << old(QStringLiteral("20000101-0000%1").arg(i, 2, 10, QLatin1Char('0')), 1,
+                             true);
+        gone << old("29991231-000000", 30, true);      // a clock set forward: old all the same
         keptFiles << old("20200101-000000", 3, false); // a failed run, recent
-        gone << old("20200101-000001", 20, false);    // a failed run, too old
+        gone << old("20200101-000001", 20, false);     // a failed run, too old
         const QString busy = old("20200101-000002", 40, true);
         keptFiles << busy;
         QFile holder(busy);
         QVERIFY(holder.open(QIODevice::ReadOnly) && ::flock(holder.handle(), LOCK_SH) == 0);
 
-        const QString path =
-            LogFile::Start(dir.filePath("logs/.."), LogFile::Header("/data/folder", {"tool", "--port", "a b"}));
+        const QString path = LogFile::Start(
+            dir.filePath("logs/.."), LogFile::Header("/data/folder", {"tool", "--port", "a b"}));
         QVERIFY(!path.isEmpty());
         qCDebug(lcApp).noquote() << "a line for the file";
         LogFile::Stop(false);
@@ -251,7 +252,8 @@ private slots:
             QVERIFY2(QFile::exists(f), qPrintable(f));
         for (const QString& f : gone)
             QVERIFY2(!QFile::exists(f), qPrintable(f));
-        QCOMPARE(QFileInfo(path).permissions() & 0x7077, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+        QCOMPARE(QFileInfo(path).permissions() & 0x7077,
+                 QFileDevice::ReadOwner | QFileDevice::WriteOwner);
         QCOMPARE(QFileInfo(dir.path()).permissions() & 0x7077,
                  QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
 
@@ -266,9 +268,11 @@ private slots:
         QCOMPARE(lines.value(5), QStringLiteral("settings and firmware: /data/folder"));
         QCOMPARE(lines.value(6), QStringLiteral("command line: tool --port 'a b'"));
         QCOMPARE(lines.size(), 9);
-        QVERIFY(QRegularExpression(R"(^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} tembra\.app debug: a line for the file$)")
-                    .match(lines.value(7))
-                    .hasMatch());
+        QVERIFY(
+            QRegularExpression(
+                R"(^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} tembra\.app debug: a line for the file$)")
+                .match(lines.value(7))
+                .hasMatch());
         QVERIFY(lines.value(8).endsWith(" outcome: ok"));
 
         // A file stops at its limit, and says so in its last line.

@@ -8,6 +8,8 @@
 #include "support/rig.h"
 
 #include <QFile>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QSerialPort>
 #include <QTemporaryDir>
 #include <atomic>
@@ -133,8 +135,8 @@ private slots:
         QCOMPARE(toQBytes(rig.device->receivedImage()), toQBytes(padded(rig.firmware)));
     }
 
-    // A transfer that the device cancels, or whose port goes away, stands
-    // still where it is, without a busy loop on a hung-up line.
+    // A transfer that the device cancels stands still where it is; one whose
+    // port goes away says so at once, without a busy loop on a hung-up line.
     void transferStandsStill_data() {
         QTest::addColumn<bool>("unplug");
         QTest::newRow("cancelled") << false;
@@ -153,7 +155,8 @@ private slots:
         if (unplug) {
             const std::clock_t cpuBefore = std::clock();
             rig.device->unplug();
-            QTRY_VERIFY_WITH_TIMEOUT(!rig.window->port()->isOpen(), 10000);
+            QTRY_VERIFY_WITH_TIMEOUT(rig.status().startsWith("The device was disconnected"), 2000);
+            QVERIFY(!rig.window->port()->isOpen());
             const auto cpuSeconds = [&] {
                 return double(std::clock() - cpuBefore) / CLOCKS_PER_SEC;
             };
@@ -166,6 +169,28 @@ private slots:
         }
         QCOMPARE(Globals::currentOrder, 36);
         QCOMPARE(countEvents(*rig.device, "eot"), 0);
+    }
+
+    // Closing the window while the device is in its boot loader asks first,
+    // and the answer the keyboard gives at once is to stay.
+    void closingMidUpdateAsks() {
+        sim::DeviceConfig config = quickDevice();
+        config.lineTiming = true;
+        Rig rig(config);
+        QVERIFY(rig.identify());
+        rig.pressUpdate();
+        QTRY_VERIFY_WITH_TIMEOUT(countEvents(*rig.device, "packet") >= 2, kUpdateDone);
+        QString defaultButton;
+        QTimer::singleShot(0, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            defaultButton = box && box->defaultButton() ? box->defaultButton()->text() : QString();
+            if (box)
+                QTest::keyClick(box, Qt::Key_Return);
+        });
+        QVERIFY(!rig.window->close());
+        QCOMPARE(defaultButton, QStringLiteral("Keep Updating"));
+        QVERIFY(updatedTo(rig, "1.3.0"));
+        QVERIFY(rig.window->close()); // no question once the update is over
     }
 
     void checksumReplies_data() {

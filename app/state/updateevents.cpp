@@ -67,7 +67,8 @@ void UpdateEvents::updateStarted(const QString& version) {
     before = version;
     offered.clear();
     qCInfo(lcRun).noquote() << "update started on a device with firmware"
-                            << (version.isEmpty() ? QStringLiteral("(in its boot loader)") : version);
+                            << (version.isEmpty() ? QStringLiteral("(in its boot loader)")
+                                                  : version);
     emit UpdateStarted(version);
 }
 
@@ -141,8 +142,8 @@ void UpdateEvents::portUnavailable(const QString& port, const QString& reason) {
 }
 
 void UpdateEvents::deviceLost(const QString& port, const QString& reason) {
-    qCWarning(lcRun).noquote() << "the device on" << port << "was lost during the update:"
-                               << reason;
+    qCWarning(lcRun).noquote() << "the device on" << port
+                               << "is looked for again during its update:" << reason;
     emit DeviceLost(port, reason);
 }
 

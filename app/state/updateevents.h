@@ -18,9 +18,9 @@ public:
         Downloading, // the firmware file is fetched
         Switching,   // the device is told to restart into its boot loader
         Transferring,
-        Verifying,   // the device checks what it received
-        Restarting,  // the device restarts into its new firmware
-        Recovering,  // the device went away or stopped answering mid-update
+        Verifying,  // the device checks what it received
+        Restarting, // the device restarts into its new firmware
+        Recovering, // the device went away or stopped answering mid-update
     };
     Q_ENUM(Phase)
 
