@@ -131,7 +131,11 @@ int Parse(const QStringList& arguments, Options* options) {
     const QCommandLineOption verbose(
         QStringLiteral("verbose"),
         tr("Print every log line on standard error, not only warnings and errors."));
-    parser.addOptions({check, update, port, serviceUrl, dataDir, timeout, json, verbose});
+    const QCommandLineOption force(
+        QStringLiteral("force"),
+        tr("Update a device that already has the offered version (without it, the run ends "
+           "as up to date and nothing is sent to the device)."));
+    parser.addOptions({check, update, port, serviceUrl, dataDir, timeout, json, verbose, force});
     for (const char* name : kToolkitValueOptions) {
         QCommandLineOption option(QString::fromLatin1(name), QString(), QStringLiteral("value"));
         option.setFlags(QCommandLineOption::HiddenFromHelp);
@@ -162,6 +166,7 @@ int Parse(const QStringList& arguments, Options* options) {
     options->update = parser.isSet(update);
     options->json = parser.isSet(json);
     options->verbose = parser.isSet(verbose);
+    options->force = parser.isSet(force);
     options->port = parser.value(port);
     options->serviceUrl = parser.value(serviceUrl);
     options->dataDir = parser.value(dataDir);
@@ -215,6 +220,9 @@ void Apply(const Options& options) {
         });
     }
     XModemUpdate::SetCheckOnly(options.check);
+    if (options.headless())
+        XModemUpdate::SetSameVersionPolicy(options.force ? XModemUpdate::SameVersion::Force
+                                                         : XModemUpdate::SameVersion::Skip);
 }
 
 } // namespace CommandLine
@@ -425,6 +433,13 @@ void CommandLineRun::onAnswer(const QString& offeredVersion, bool updateNeeded) 
         emitEvent(QStringLiteral("done"), {{QStringLiteral("result"), "up to date"},
                                            {QStringLiteral("version"), versionBefore}});
         finish(Updated, QStringLiteral("up to date: no update is offered"));
+        return;
+    }
+    // The offered version again: up to date, nothing written, unless forced.
+    if (!options.force && !bootLoader && UpdateEvents::SameVersion(versionBefore, offeredVersion)) {
+        emitEvent(QStringLiteral("done"), {{QStringLiteral("result"), "up to date"},
+                                           {QStringLiteral("version"), versionBefore}});
+        finish(Updated, QStringLiteral("up to date: the device already has %1").arg(versionBefore));
     }
 }
 

@@ -37,6 +37,7 @@ struct Options {
     bool update = false;
     bool json = false;
     bool verbose = false;
+    bool force = false;
     QString port;
     QString serviceUrl;
     QString dataDir;

@@ -11,6 +11,7 @@ MainWindow* MainWin = nullptr;
 ThreadComPort* ComPortThread = nullptr;
 QPointer<QLabel> StatusLabel;
 int RestartPauseMs = Bounds::RestartPauseMs();
+QString ResultLine;
 
 void ShowStatus(QLabel* label, const QString& text, StatusKind kind) {
     if (!label)
@@ -20,7 +21,7 @@ void ShowStatus(QLabel* label, const QString& text, StatusKind kind) {
     // that has no focus is not read out, so the change is announced.
     QAccessibleEvent changed(label, QAccessible::NameChanged);
     QAccessible::updateAccessibility(&changed);
-    if (kind == StatusKind::Failure) {
+    if (kind == StatusKind::Alert) {
         QAccessibleEvent alert(label, QAccessible::Alert);
         QAccessible::updateAccessibility(&alert);
     }

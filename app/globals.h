@@ -19,9 +19,14 @@ extern ThreadComPort* ComPortThread;
 extern QPointer<QLabel> StatusLabel;
 // Milliseconds the GUI thread pauses while the device restarts during an update.
 extern int RestartPauseMs;
+// What the last action did to the device plugged in now ("Updated from 1.2.7
+// to 1.3.0"); the device information page shows it in a line of its own.
+// Empty once that device has gone.
+extern QString ResultLine;
 
-// How a status text is announced to screen readers: a failure as an alert.
-enum class StatusKind { Normal, Failure };
+// How a status text is announced to screen readers: a failure, or a result
+// the user waited for, as an alert.
+enum class StatusKind { Normal, Alert };
 
 // Writes text into a page's status label. A screen reader is told of the new
 // text; when the label is the current status label the text is also the

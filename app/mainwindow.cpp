@@ -82,6 +82,9 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui::MainWi
     identifyTimer = new QTimer(this);
     identifyTimer->setSingleShot(true);
     connect(identifyTimer, &QTimer::timeout, this, &MainWindow::onNotAnswering);
+    pauseTimer = new QTimer(this);
+    pauseTimer->setSingleShot(true);
+    connect(pauseTimer, &QTimer::timeout, this, &MainWindow::endPause);
     listingTimer = new QTimer(this);
     listingTimer->setInterval(kListingCheckMs);
     connect(listingTimer, &QTimer::timeout, this, &MainWindow::checkListing);
@@ -239,6 +242,11 @@ void MainWindow::CloseComPort() {
 void MainWindow::onPortLost(const QString& reason) {
     if (!serialPort || !serialPort->isOpen())
         return;
+    if (pauseTimer->isActive()) {
+        lineLostInPause = true;
+        lostInPause = reason;
+        return;
+    }
     qCDebug(lcApp).noquote() << "port" << serialPort->portName()
                              << "lost its line (" + reason + "): closing it";
     // What the device sent before its line went is its whole reply: a device
@@ -344,6 +352,7 @@ void MainWindow::SearchComPort() {
 }
 
 void MainWindow::StartUpdate() {
+    Globals::ResultLine.clear();
     if (Globals::HasDevicePort()) {
         UpdateEvents* events = UpdateEvents::instance();
         events->updateStarted(Device::VersionInfo);
@@ -388,6 +397,10 @@ void MainWindow::AddNoControl() {
     CloseComPort();
     // A device lost mid-update keeps the text that says how its update goes on.
     const QString text = recovering ? recoveryText : QString(Globals::NoDeviceMessage);
+    // What was done to the device is no news about the next one (a device
+    // told to restart is expected back, though).
+    if (!recovering)
+        Globals::ResultLine.clear();
     if (!showsNoDevicePage(text)) {
         auto* page = new NoDevice();
         if (recovering)
@@ -441,9 +454,4 @@ void MainWindow::handerSign() {
 void MainWindow::HasReceivedData() {
     if (!Globals::ReceivedData->isEmpty() || hasReceivedData)
         qCDebug(lcApp).noquote() << "收到数据了";
-}
-
-void MainWindow::pauseForRestart() {
-    if (Globals::RestartPauseMs > 0)
-        QThread::msleep(static_cast<unsigned long>(Globals::RestartPauseMs));
 }

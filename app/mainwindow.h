@@ -3,8 +3,10 @@
 #include "app/globals.h"
 #include "pages/nodevice.h"
 
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QPoint>
+#include <functional>
 #include <type_traits>
 
 class QCloseEvent;
@@ -49,6 +51,10 @@ public:
     // Starts an update of the identified device: what "1.Update Firmware"
     // does, and what the command line does in its place.
     void StartUpdate();
+    // "2.Reset": asks first, then restarts the device, which is identified
+    // again once it answers.
+    void AskReset();
+    void ResetDevice();
 
     // Asks the monitor thread to stop at its next safe point, without waiting.
     void StopMonitor();
@@ -94,7 +100,12 @@ private:
     // Starts the search that an update uses to find the port again, on one
     // reused thread object, reporting to the given slot.
     void searchForUpdate(void (MainWindow::*slot)());
-    void pauseForRestart();
+    // Waits while the device restarts, then runs then. The window stays
+    // alive meanwhile (it repaints, its busy bar turns, it can be asked to
+    // close), but what the device sends is only collected: its replies are
+    // read when the pause is over, as if the tool had slept through it.
+    void pauseForRestart(const std::function<void()>& then = {});
+    void endPause();
 
     // The port reported that its line is gone (hang-up, unplug).
     void onPortLost(const QString& reason);
@@ -115,9 +126,14 @@ private:
     void checkListing();
     // The device's checksum reports have not matched too many times in a row.
     void giveUpOnChecksum();
+    // The device answered its identification: what the last action did is
+    // noted for the page (updated, restarted) before the page is built.
+    void noteIdentification(bool afterUpdate);
     // After a confirmed update, or when a device that was lost comes back
     // running its old firmware: the update either ends or starts again.
     void afterIdentification();
+    // A reset device that kept its port is asked who it is again.
+    void identifyAfterReset();
     // True when the page shown is a no-device page reading text whose label
     // is the current status label: building another would change nothing.
     bool showsNoDevicePage(const QString& text) const;
@@ -178,6 +194,17 @@ private:
     QString recoveryText;
     // Set while closing has been agreed to (no second question).
     bool closeAgreed = false;
+    // The device was told to restart and has not been identified since.
+    bool resetPending = false;
+    QElapsedTimer resetSince;
+
+    // The pause while the device restarts: what to do after it, the bytes
+    // received meanwhile, and a line lost meanwhile.
+    QTimer* pauseTimer = nullptr;
+    std::function<void()> afterPause;
+    QByteArray receivedInPause;
+    QString lostInPause;
+    bool lineLostInPause = false;
 };
 
 // Shows a page as the window's central widget; while no device port is known a

@@ -11,9 +11,11 @@
 #include "device/threadsleep.h"
 #include "device/xmodemdal.h"
 #include "pages/initpage.h"
+#include "pages/question.h"
 
 #include <QCloseEvent>
 #include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QSerialPort>
 #include <QTimer>
@@ -27,6 +29,16 @@ const char* const kWrongChecksumText = QT_TRANSLATE_NOOP(
                   "plug it in again to try once more.");
 const char* const kNotAnsweringText =
     QT_TRANSLATE_NOOP("MainWindow", "The device on %1 does not answer");
+// A device identified this long after it was told to restart is another
+// story: the line does not say that it restarted.
+const qint64 kResetBackWithinMs = 30000;
+const char* const kUpdatedText = QT_TRANSLATE_NOOP("MainWindow", "Updated from %1 to %2");
+const char* const kUpdatedToText = QT_TRANSLATE_NOOP("MainWindow", "Updated to %1");
+const char* const kRestartingText = QT_TRANSLATE_NOOP("MainWindow", "Restarting the device...");
+const char* const kRestartedText = QT_TRANSLATE_NOOP("MainWindow", "The device restarted");
+const char* const kResetTitle = QT_TRANSLATE_NOOP("MainWindow", "Restart the device?");
+const char* const kResetQuestion = QT_TRANSLATE_NOOP(
+    "MainWindow", "The device restarts, and is identified again once it answers.");
 const char* const kCloseTitle = QT_TRANSLATE_NOOP("MainWindow", "Close the update tool?");
 const char* const kCloseQuestion = QT_TRANSLATE_NOOP(
     "MainWindow", "The device is in the middle of its update. It stays in its boot loader until "
@@ -81,7 +93,7 @@ void MainWindow::onNotAnswering() {
     UpdateEvents::instance()->deviceNotAnswering(name);
     // The identification goes on waiting: a late answer still shows the device.
     auto* page = new NoDevice();
-    page->SetMessage(tr(kNotAnsweringText).arg(name), Globals::StatusKind::Failure);
+    page->SetMessage(tr(kNotAnsweringText).arg(name), Globals::StatusKind::Alert);
     AddControl(page);
 }
 
@@ -105,7 +117,7 @@ void MainWindow::beginRecovery(const QString& text, const QString& reason, bool 
     events->setPhase(UpdateEvents::Phase::Recovering);
     events->deviceLost(name, reason);
     auto* page = new NoDevice();
-    page->SetMessage(text, Globals::StatusKind::Failure);
+    page->SetMessage(text, Globals::StatusKind::Alert);
     setCentralWidget(page);
     if (search) {
         searchForUpdate(&MainWindow::InitPC);
@@ -134,6 +146,50 @@ void MainWindow::checkListing() {
     onPortLost(QStringLiteral("the port is no longer listed"));
 }
 
+void MainWindow::noteIdentification(bool afterUpdate) {
+    if (afterUpdate) {
+        const QString before = UpdateEvents::instance()->versionBefore();
+        Globals::ResultLine = before.isEmpty() ? tr(kUpdatedToText).arg(Device::VersionInfo)
+                                               : tr(kUpdatedText).arg(before, Device::VersionInfo);
+    } else if (resetPending && resetSince.elapsed() < kResetBackWithinMs) {
+        Globals::ResultLine = tr(kRestartedText);
+    }
+    resetPending = false;
+}
+
+void MainWindow::AskReset() {
+    QMessageBox* box = Question::Ask(this, tr(kResetTitle), tr(kResetQuestion));
+    box->setObjectName(QStringLiteral("resetQuestion"));
+    connect(box, &QMessageBox::finished, this, [this, box] {
+        if (box->clickedButton() == box->button(QMessageBox::Yes))
+            ResetDevice();
+    });
+    box->open();
+}
+
+void MainWindow::ResetDevice() {
+    qCInfo(lcApp).noquote() << "the device is told to restart";
+    XModemDAL::ResetDevice();
+    resetPending = true;
+    resetSince.start();
+    Globals::ResultLine = tr(kRestartingText);
+    if (auto* page = qobject_cast<InitPage*>(centralWidget()))
+        page->ShowResult(Globals::ResultLine);
+    // A device whose port goes away is identified again when it is back; one
+    // that keeps its port is asked once it has had time to restart.
+    QTimer::singleShot(Bounds::RestartPauseMs(), this, &MainWindow::identifyAfterReset);
+}
+
+void MainWindow::identifyAfterReset() {
+    if (!resetPending || !serialPort || !serialPort->isOpen() ||
+        Globals::currentOrder != XModemDAL::IdResetDevice)
+        return;
+    qCDebug(lcApp).noquote() << "getInitStatus";
+    hasReceivedData = false;
+    identifyTimer->start(Bounds::NotAnsweringMs());
+    XModemDAL::GetInitStatus();
+}
+
 void MainWindow::afterIdentification() {
     identifyTimer->stop();
     UpdateEvents* events = UpdateEvents::instance();
@@ -152,14 +208,15 @@ void MainWindow::closeEvent(QCloseEvent* event) {
         event->accept();
         return;
     }
-    QMessageBox question(QMessageBox::Question, tr(kCloseTitle), tr(kCloseQuestion),
-                         QMessageBox::NoButton, this);
-    QPushButton* close = question.addButton(tr(kCloseYes), QMessageBox::DestructiveRole);
-    QPushButton* stay = question.addButton(tr(kCloseNo), QMessageBox::RejectRole);
-    question.setDefaultButton(stay);
-    question.setEscapeButton(stay);
-    question.exec();
-    if (question.clickedButton() != close) {
+    QPointer<QMessageBox> question = Question::Ask(this, tr(kCloseTitle), tr(kCloseQuestion));
+    question->setAttribute(Qt::WA_DeleteOnClose, false);
+    question->setObjectName(QStringLiteral("closeQuestion"));
+    question->button(QMessageBox::Yes)->setText(tr(kCloseYes));
+    question->button(QMessageBox::No)->setText(tr(kCloseNo));
+    question->exec();
+    const bool agreed = question && question->clickedButton() == question->button(QMessageBox::Yes);
+    delete question;
+    if (!agreed) {
         qCInfo(lcApp).noquote() << "closing asked for mid-update: the tool stays open";
         event->ignore();
         return;

@@ -123,6 +123,10 @@ void MainWindow::HandlerData() {
         silenceRepeats = 0;
         silenceTimer->start(Bounds::DeviceSilenceMs());
     }
+    if (pauseTimer->isActive()) {
+        receivedInPause.append(newBytes);
+        return;
+    }
     if (readsWholeReplies(Globals::currentOrder))
         replyQuietTimer->start();
     dispatchReply(newBytes, false);
@@ -145,6 +149,9 @@ void MainWindow::appendReceived(const QByteArray& bytes) {
 // The line has been silent for the quiet interval: a reply that has not ended
 // itself is now taken as complete.
 void MainWindow::onReplyQuiet() {
+    // During a pause nothing is decided: the pause's end reads what came.
+    if (pauseTimer->isActive())
+        return;
     // Bytes still waiting in the system are read before anything is decided.
     if (Platform::PendingInput(serialPort) > 0) {
         replyQuietTimer->start();
@@ -323,9 +330,9 @@ void MainWindow::handleWatchId() {
     Device::WatchId = Utility::Utf8UpToNul(buffer).trimmed();
     qCDebug(lcApp).noquote() << "设备ID：  " + Utility::Printable(Device::WatchId);
     EndInfoQuery();
+    noteIdentification(UpdateEvents::instance()->deviceIdentified(
+        Device::VersionInfo, Device::DeviceInfo, Device::WatchId, Globals::PortName));
     AddControl(new InitPage());
-    UpdateEvents::instance()->deviceIdentified(Device::VersionInfo, Device::DeviceInfo,
-                                               Device::WatchId, Globals::PortName);
     afterIdentification();
 }
 
@@ -356,9 +363,10 @@ void MainWindow::handleUpdateSoftwareInfo(const QByteArray& newBytes) {
     qCDebug(lcApp).noquote() << "UpdateSoftwareInfo:" + Utility::Printable(newBytes);
     StopMonitor();
     CloseComPort();
-    pauseForRestart();
-    Globals::currentOrder = IdStartOrder;
-    searchForUpdate(&MainWindow::OpenComPortForUpdate);
+    pauseForRestart([this] {
+        Globals::currentOrder = IdStartOrder;
+        searchForUpdate(&MainWindow::OpenComPortForUpdate);
+    });
 }
 
 void MainWindow::OpenComPortForUpdate() {
@@ -487,4 +495,31 @@ void MainWindow::handleRestartOrder() {
     Globals::SetStatusText(QStringLiteral("Firmware Update Successfully"));
     CloseComPort();
     searchForUpdate(&MainWindow::InitPC);
+}
+
+void MainWindow::pauseForRestart(const std::function<void()>& then) {
+    afterPause = then;
+    receivedInPause.clear();
+    lineLostInPause = false;
+    pauseTimer->start(qMax(0, Globals::RestartPauseMs));
+}
+
+void MainWindow::endPause() {
+    const std::function<void()> then = std::move(afterPause);
+    afterPause = nullptr;
+    if (then)
+        then();
+    // What arrived meanwhile is read now, in one piece, and a line lost
+    // meanwhile is taken as lost now.
+    const QByteArray received = receivedInPause;
+    receivedInPause.clear();
+    if (!received.isEmpty() && serialPort && serialPort->isOpen()) {
+        if (readsWholeReplies(Globals::currentOrder))
+            replyQuietTimer->start();
+        dispatchReply(received, false);
+    }
+    if (lineLostInPause) {
+        lineLostInPause = false;
+        onPortLost(lostInPause);
+    }
 }

@@ -19,6 +19,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
 #include <QTemporaryDir>
@@ -87,13 +88,38 @@ private:
         shotPending = false;
 
         const QString version = versionShown(page);
-        if (!version.isEmpty() && version == QLatin1String(kNewVersion)) {
+        if (!version.isEmpty() && version == QLatin1String(kNewVersion) && !complete) {
+            complete = true;
             say(QStringLiteral("The device reports firmware %1: update complete.").arg(version));
-            if (options.automatic) // after the last picture has been taken
-                QTimer::singleShot(400, [] { QCoreApplication::exit(0); });
-            timer.stop();
-            return;
+            if (options.screenshots.isEmpty()) {
+                if (options.automatic) // after the last picture has been taken
+                    QTimer::singleShot(400, [] { QCoreApplication::exit(0); });
+                timer.stop();
+                return;
+            }
+            // For the pictures: the same version once more, which asks first.
+            QTimer::singleShot(800, this, [this] {
+                say(QStringLiteral("Pressing \"1.Update Firmware\" again on firmware %1.")
+                        .arg(kNewVersion));
+                if (auto* button = window->centralWidget()->findChild<QPushButton*>("BtnUpdate"))
+                    button->click();
+            });
         }
+        if (auto* question = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            if (question->isVisible() && !questionShot) {
+                questionShot = true;
+                say(QStringLiteral("[question] ") + question->text());
+                QTimer::singleShot(300, this, [this, question] {
+                    screenshot(window->centralWidget(), QStringLiteral("question"), question);
+                    QTimer::singleShot(300, this, [question] {
+                        question->button(QMessageBox::No)->click();
+                        QTimer::singleShot(400, [] { QCoreApplication::exit(0); });
+                    });
+                });
+            }
+        }
+        if (complete)
+            return;
         if (options.automatic && !pressed && !version.isEmpty()) {
             pressed = true;
             say(QStringLiteral("The device runs firmware %1; pressing \"1.Update Firmware\".")
@@ -113,11 +139,13 @@ private:
         }
     }
 
-    void screenshot(QWidget* page, const QString& status) {
+    void screenshot(QWidget* page, const QString& status, QWidget* dialog = nullptr) {
         // One picture per page kind and distinct status class.
         QString name = qobject_cast<InitPage*>(page)       ? QStringLiteral("device-information")
                        : qobject_cast<XModemUpdate*>(page) ? QStringLiteral("download")
                                                            : QStringLiteral("no-device");
+        if (dialog)
+            name += QStringLiteral("-same-version-question");
         if (status.startsWith(" firmware processing"))
             name += QStringLiteral("-transfer");
         else if (status.startsWith(" downloading firmware"))
@@ -132,12 +160,18 @@ private:
             return;
         taken << name;
         // Let the page paint (and the animation turn) before the picture.
-        QTimer::singleShot(150, this, [this, name] {
+        QTimer::singleShot(150, this, [this, name, dialog] {
             QPixmap picture;
-            if (QGuiApplication::platformName() == QLatin1String("xcb"))
-                picture = window->screen()->grabWindow(window->winId());
-            else
+            if (QGuiApplication::platformName() == QLatin1String("xcb")) {
+                // A dialog is a window of its own: the screen around both.
+                const QRect area =
+                    dialog ? window->frameGeometry() | dialog->frameGeometry() : QRect();
+                picture = dialog ? window->screen()->grabWindow(0, area.x(), area.y(), area.width(),
+                                                                area.height())
+                                 : window->screen()->grabWindow(window->winId());
+            } else {
                 picture = window->grab();
+            }
             const QString path =
                 QDir(options.screenshots)
                     .filePath(QStringLiteral("%1-%2.png")
@@ -156,6 +190,8 @@ private:
     QString lastStatus;
     bool pressed = false;
     bool shotPending = false;
+    bool complete = false;
+    bool questionShot = false;
     QStringList taken;
 };
 
@@ -184,7 +220,7 @@ Options parse(int argc, char** argv) {
 int main(int argc, char** argv) {
     const Options options = parse(argc, argv);
     if (options.automatic && !qEnvironmentVariableIsSet("QT_LOGGING_RULES"))
-        qputenv("QT_LOGGING_RULES", "tembra.*.debug=false");
+        qputenv("QT_LOGGING_RULES", "tembra.*.debug=false\ntembra.*.info=false");
     QApplication app(argc, argv);
 
     sim::UpdateService service;

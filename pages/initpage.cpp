@@ -2,7 +2,14 @@
 
 #include "app/mainwindow.h"
 #include "device/xmodemdal.h"
+
 #include "ui_initpage.h"
+#include <QLabel>
+
+namespace {
+const QRect kResultGeometry(20, 3, 499, 24);
+const char kResultStyle[] = "background:none;\nfont: bold 12pt \"Arial\";\ncolor:#1b6e2c;";
+} // namespace
 
 InitPage::InitPage(QWidget* parent) : BaseUI(parent), ui(new Ui::InitPage) {
     ui->setupUi(this);
@@ -10,6 +17,20 @@ InitPage::InitPage(QWidget* parent) : BaseUI(parent), ui(new Ui::InitPage) {
     ui->LbFirmware->setText(Device::DeviceInfo);
     ui->LbVersion->setText(Device::VersionInfo);
     Globals::StatusLabel = ui->LbDN;
+    result = new QLabel(this);
+    result->setObjectName(QStringLiteral("resultMsg"));
+    result->setGeometry(kResultGeometry);
+    result->setAlignment(Qt::AlignCenter);
+    result->setStyleSheet(QLatin1String(kResultStyle));
+    ShowResult(Globals::ResultLine);
+}
+
+void InitPage::ShowResult(const QString& text) {
+    result->setVisible(!text.isEmpty());
+    if (text == result->text())
+        return;
+    // Read out by a screen reader as soon as it appears.
+    Globals::ShowStatus(result, text, Globals::StatusKind::Alert);
 }
 
 InitPage::~InitPage() {
@@ -22,5 +43,6 @@ void InitPage::on_BtnUpdate_clicked() {
 }
 
 void InitPage::on_BtnReset_clicked() {
-    XModemDAL::ResetDevice();
+    if (Globals::MainWin)
+        Globals::MainWin->AskReset();
 }

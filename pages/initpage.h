@@ -2,6 +2,8 @@
 
 #include "pages/baseui.h"
 
+class QLabel;
+
 namespace Ui {
 class InitPage;
 }
@@ -14,10 +16,14 @@ public:
     explicit InitPage(QWidget* parent = nullptr);
     ~InitPage() override;
 
+    // Shows what the last action did to this device, in a line of its own.
+    void ShowResult(const QString& text);
+
 public slots:
     void on_BtnUpdate_clicked();
     void on_BtnReset_clicked();
 
 private:
     Ui::InitPage* ui;
+    QLabel* result;
 };

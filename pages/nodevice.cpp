@@ -1,6 +1,7 @@
 #include "pages/nodevice.h"
 
 #include "app/globals.h"
+#include "pages/progresspanel.h"
 #include "ui_nodevice.h"
 
 NoDevice::NoDevice(QWidget* parent) : BaseUI(parent), ui(new Ui::NoDevice) {
@@ -9,6 +10,7 @@ NoDevice::NoDevice(QWidget* parent) : BaseUI(parent), ui(new Ui::NoDevice) {
     Globals::StatusLabel = ui->statusMsg;
     Globals::ShowStatus(ui->statusMsg, Globals::NoDeviceMessage);
     setGeometry(0, 0, Globals::PageWidth, Globals::PageHeight);
+    new ProgressPanel(this);
 }
 
 NoDevice::~NoDevice() {

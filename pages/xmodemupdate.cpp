@@ -7,6 +7,8 @@
 #include "config/configdal.h"
 #include "device/xmodemdal.h"
 #include "pages/initpage.h"
+#include "pages/progresspanel.h"
+#include "pages/question.h"
 #include "ui_xmodemupdate.h"
 #include "util/utility.h"
 #include "web/jsonparser.h"
@@ -14,6 +16,7 @@
 
 #include <QCryptographicHash>
 #include <QDir>
+#include <QMessageBox>
 #include <QMovie>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
@@ -56,6 +59,11 @@ const char* const kTextServiceGarbled =
     QT_TRANSLATE_NOOP("XModemUpdate", "The update service sent an answer that cannot be read");
 const char* const kTextServiceRefused =
     QT_TRANSLATE_NOOP("XModemUpdate", "The update service refused the request: %1");
+const char* const kTextFileKept =
+    QT_TRANSLATE_NOOP("XModemUpdate", "The firmware file kept from before was left as it was.");
+const char* const kTextSameVersionTitle = QT_TRANSLATE_NOOP("XModemUpdate", "Update again?");
+const char* const kTextSameVersion =
+    QT_TRANSLATE_NOOP("XModemUpdate", "The device already has %1. Update it again?");
 const char* const kTextNotStored =
     QT_TRANSLATE_NOOP("XModemUpdate", "The answer of the update service cannot be stored in %1");
 // How much of a refusal's message the page shows.
@@ -66,6 +74,7 @@ QString pageText(const char* source) {
 }
 
 bool checkOnly = false;
+XModemUpdate::SameVersion sameVersionPolicy = XModemUpdate::SameVersion::Ask;
 // The SHA-256 (hex) the firmware image must have; "" takes any.
 QString expectedSha256;
 // How much of a download's leftover body is logged.
@@ -131,6 +140,7 @@ XModemUpdate::XModemUpdate(QWidget* parent) : BaseUI(parent), ui(new Ui::XModemU
             SLOT(replyFinished2(QNetworkReply*)));
 
     Globals::StatusLabel = ui->statusMsg;
+    panel = new ProgressPanel(this);
     filePath = Globals::AppPath + kFirmwareFile;
 
     auto* timer = new QTimer(this);
@@ -232,7 +242,42 @@ void XModemUpdate::replyFinished(QNetworkReply* answer) {
         return;
     }
     qCDebug(lcPages).noquote() << " AddControl(new XModemUpdate());";
+    // The same version again is flashed only when asked for; a device in
+    // its boot loader needs its firmware whatever it ran before.
+    if (sameVersionPolicy != SameVersion::Force && !Globals::IsUpdateMode &&
+        UpdateEvents::SameVersion(Device::VersionInfo, events->offeredVersion())) {
+        if (sameVersionPolicy == SameVersion::Skip) {
+            qCInfo(lcPages).noquote()
+                << "the device already has" << Device::VersionInfo << ": nothing is sent to it";
+            events->setPhase(UpdateEvents::Phase::Idle);
+            return;
+        }
+        askSameVersion();
+        return;
+    }
     startDownload();
+}
+
+void XModemUpdate::askSameVersion() {
+    ui->handlerStatus->hide();
+    QMessageBox* box = Question::Ask(this, tr(kTextSameVersionTitle),
+                                     tr(kTextSameVersion).arg(Device::VersionInfo));
+    box->setObjectName(QStringLiteral("sameVersionQuestion"));
+    connect(box, &QMessageBox::finished, this, [this, box] {
+        if (box->clickedButton() == box->button(QMessageBox::Yes)) {
+            qCInfo(lcPages).noquote() << "the same version is sent again, as asked";
+            startDownload();
+            return;
+        }
+        qCInfo(lcPages).noquote() << "the same version is not sent again: nothing was written";
+        UpdateEvents::instance()->setPhase(UpdateEvents::Phase::Idle);
+        AddControl(new InitPage());
+    });
+    box->open();
+}
+
+void XModemUpdate::SetSameVersionPolicy(SameVersion policy) {
+    sameVersionPolicy = policy;
 }
 
 void XModemUpdate::startDownload() {
@@ -414,7 +459,7 @@ void XModemUpdate::showFailure(const QString& what, const QString& text) {
     movie->stop();
     ui->handlerStatus->hide();
     ui->statusMsg->show();
-    ShowWrapped(ui->statusMsg, text, Globals::StatusKind::Failure);
+    ShowWrapped(ui->statusMsg, text, Globals::StatusKind::Alert);
     UpdateEvents* events = UpdateEvents::instance();
     events->setPhase(UpdateEvents::Phase::Idle);
     events->serviceFailed(what, text);
@@ -430,9 +475,10 @@ void XModemUpdate::rejectUpdate(const QString& why) {
     qCDebug(lcPages).noquote() << "文件下载异常情况";
     ui->handlerStatus->hide();
     ui->statusMsg->show();
-    Globals::ShowStatus(ui->statusMsg, pageText(kTextRejected), Globals::StatusKind::Failure);
+    Globals::ShowStatus(ui->statusMsg, pageText(kTextRejected), Globals::StatusKind::Alert);
     UpdateEvents* events = UpdateEvents::instance();
     events->setPhase(UpdateEvents::Phase::Idle);
+    panel->ShowDetail(pageText(kTextFileKept));
     events->runFailed(UpdateEvents::Failure::Download, QStringLiteral("update file error: ") + why);
     if (checkOnly)
         return;

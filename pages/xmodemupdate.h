@@ -4,6 +4,7 @@
 
 #include <QHash>
 
+class ProgressPanel;
 class QSaveFile;
 class QTimer;
 
@@ -29,6 +30,13 @@ public:
     // When set, the page asks the service and reports its answer, and
     // downloads nothing (the command line's --check).
     static void SetCheckOnly(bool checkOnly);
+    // What is done when the device already has the version the service
+    // offers: ask the user (the window), take it as up to date (the command
+    // line), or update all the same (--force). A device in its boot loader
+    // is always updated.
+    enum class SameVersion { Ask, Skip, Force };
+    static void SetSameVersionPolicy(SameVersion policy);
+
     // The SHA-256 (hex) a firmware image must have to be kept; "" takes any
     // image whose checksum matches (the command line's --expect-sha256).
     static void SetExpectedSha256(const QString& hex);
@@ -49,6 +57,8 @@ public slots:
 private:
     // Fetches the firmware named by the stored answer into Latest.bin.
     void startDownload();
+    // Asks before the device's own version is sent to it again.
+    void askSameVersion();
     // Says why the version check failed (what: a word for it), then shows the
     // device information page again; nothing is sent to the device.
     void showFailure(const QString& what, const QString& text);
@@ -59,6 +69,7 @@ private:
     bool keepDownload(const QString& expected, QString* why);
 
     Ui::XModemUpdate* ui;
+    ProgressPanel* panel = nullptr;
     // The download goes to a temporary file beside the firmware file and
     // replaces it only once it arrived whole.
     QSaveFile* file = nullptr;

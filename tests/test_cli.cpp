@@ -190,6 +190,9 @@ private slots:
         QTest::newRow("unplugged, never back")
             << QStringList{"--unplug-at", packet} << none
             << QStringList{"--update", "--port", "LINK"} << 7 << QString();
+        QTest::newRow("the device already has the offered version")
+            << QStringList{"--version", "1.3.0"} << none
+            << QStringList{"--update", "--port", "LINK"} << 0 << QString();
         QTest::newRow("a device that does not answer")
             << QStringList{"--silent"} << none << QStringList{"--check", "--port", "LINK"} << 7
             << QString();
@@ -236,6 +239,11 @@ private slots:
             // A refused run writes no log: it cannot push out the running run's.
             QVERIFY(QDir(data + "/logs").entryList(QDir::Files).isEmpty());
             return;
+        }
+        if (code == 0 && deviceArgs.contains("--version")) { // up to date: nothing fetched or sent
+            QCOMPARE(result.events.last().value("result").toString(), QStringLiteral("up to date"));
+            for (const QJsonObject& event : result.events)
+                QVERIFY(event.value("event") != "downloaded");
         }
         if (!how.isEmpty() || code == 0 || code == 10)
             return;

@@ -10,7 +10,9 @@
 
 #include <QDir>
 #include <QFile>
+#include <QMessageBox>
 #include <QMovie>
+#include <QPushButton>
 
 namespace {
 const QByteArray kUpdateStart = QByteArray::fromHex("6E011C010101") + QByteArray(22, '\0') +
@@ -112,20 +114,41 @@ private slots:
                                   10000);
     }
 
+    // The service's decision; and a device that already has the offered
+    // version, which asks first (the keyboard's answer is no).
     void updateDecision_data() {
         QTest::addColumn<int>("fault");
         QTest::addColumn<bool>("downloads");
-        QTest::newRow("TRUE in capitals") << int(sim::ServiceFault::UpperTrue) << true;
-        QTest::newRow("text 1") << int(sim::ServiceFault::NumericOne) << false;
-        QTest::newRow("false") << int(sim::ServiceFault::NoUpdate) << false;
+        QTest::addColumn<int>("sameVersionAnswer"); // -1: the device has 1.2.7
+        QTest::newRow("TRUE in capitals") << int(sim::ServiceFault::UpperTrue) << true << -1;
+        QTest::newRow("text 1") << int(sim::ServiceFault::NumericOne) << false << -1;
+        QTest::newRow("false") << int(sim::ServiceFault::NoUpdate) << false << -1;
+        QTest::newRow("same version, Return")
+            << int(sim::ServiceFault::None) << false << int(Qt::Key_Return);
+        QTest::newRow("same version, yes")
+            << int(sim::ServiceFault::None) << true << int(QMessageBox::Yes);
     }
     void updateDecision() {
         QFETCH(int, fault);
         QFETCH(bool, downloads);
-        Rig rig;
+        QFETCH(int, sameVersionAnswer);
+        sim::DeviceConfig config;
+        if (sameVersionAnswer >= 0)
+            config.version[1] = 3, config.version[2] = 0;
+        Rig rig(config);
         rig.service.setFault(static_cast<sim::ServiceFault>(fault));
         QVERIFY(rig.identify());
         rig.pressUpdate();
+        if (sameVersionAnswer >= 0) {
+            QMessageBox* box = nullptr;
+            QTRY_VERIFY_WITH_TIMEOUT(
+                box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()), kWait);
+            QCOMPARE(box->text(), QStringLiteral("The device already has 1.3.0. Update it again?"));
+            if (sameVersionAnswer == QMessageBox::Yes)
+                box->button(QMessageBox::Yes)->click();
+            else
+                QTest::keyClick(box, Qt::Key(sameVersionAnswer));
+        }
         if (downloads) {
             QTRY_COMPARE_WITH_TIMEOUT(rig.received().toHex(), kUpdateStart.toHex(), kWait);
             return;

@@ -9,6 +9,7 @@
 
 #include <QElapsedTimer>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QSerialPort>
 #include <QtTest>
@@ -48,6 +49,16 @@ private:
     }
     InitPage* infoPage() const { return qobject_cast<InitPage*>(window->centralWidget()); }
     QByteArray received() const { return toQBytes(device->received()); }
+
+    // Presses "2.Reset" and answers its question.
+    void pressReset(bool yes) {
+        QTest::mouseClick(infoPage()->findChild<QPushButton*>("BtnReset"), Qt::LeftButton);
+        QMessageBox* box = nullptr;
+        QTRY_VERIFY_WITH_TIMEOUT(
+            box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()), 10000);
+        QCOMPARE(box->defaultButton(), box->button(QMessageBox::No));
+        box->button(yes ? QMessageBox::Yes : QMessageBox::No)->click();
+    }
 
 private slots:
     void init() { resetToolState(); }
@@ -206,15 +217,29 @@ private slots:
         QVERIFY(qobject_cast<NoDevice*>(window->centralWidget()));
     }
 
+    // "2.Reset" asks first; answered yes, it writes the reset command, and
+    // once the device answers again the page says that it restarted.
+    void resetButtonWritesTheResetCommand_data() {
+        QTest::addColumn<bool>("yes");
+        QTest::newRow("answered no") << false;
+        QTest::newRow("answered yes") << true;
+    }
     void resetButtonWritesTheResetCommand() {
+        QFETCH(bool, yes);
         start();
         QTRY_VERIFY_WITH_TIMEOUT(infoPage(), kFound);
         QTRY_COMPARE_WITH_TIMEOUT(received().size(), kChain.size(), 10000);
         device->clearReceived();
-        QTest::mouseClick(infoPage()->findChild<QPushButton*>("BtnReset"), Qt::LeftButton);
+        pressReset(yes);
+        if (!yes) {
+            QVERIFY(!QTest::qWaitFor([&] { return !received().isEmpty(); }, 300));
+            return;
+        }
         QTRY_COMPARE_WITH_TIMEOUT(received(), kReset, 10000);
         QCOMPARE(Globals::currentOrder, 25);
         QVERIFY(infoPage());
+        QTRY_COMPARE_WITH_TIMEOUT(labelText(infoPage(), "resultMsg"),
+                                  QStringLiteral("The device restarted"), 10000);
     }
 
     // Unplugged: the hung-up port is closed at once (not read in a loop), the
@@ -283,7 +308,7 @@ private slots:
             overflowLines += line.contains("only the newest are kept") ? 1 : 0;
         QCOMPARE(overflowLines, 1);
         device->clearReceived();
-        QTest::mouseClick(infoPage()->findChild<QPushButton*>("BtnReset"), Qt::LeftButton);
+        pressReset(true);
         QTRY_COMPARE_WITH_TIMEOUT(received(), kReset, 10000);
         QCOMPARE(Globals::ReceivedData->size(), 0);
     }

@@ -9,6 +9,7 @@
 
 #include <QFile>
 #include <QMessageBox>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QSerialPort>
 #include <QTemporaryDir>
@@ -80,8 +81,21 @@ private slots:
         QCOMPARE(rig.page<InitPage>()->findChild<QLabel*>("LbVersion")->text(),
                  QStringLiteral("1.2.7"));
         LogCapture log;
+        // The highest the progress bar of the page shown went.
+        int barHighest = 0;
+        QObject::connect(
+            UpdateEvents::instance(), &UpdateEvents::TransferProgress, rig.window.get(),
+            [&] {
+                auto* bar = rig.window->centralWidget()->findChild<QProgressBar*>("progressBar");
+                barHighest =
+                    qMax(barHighest, bar && bar->isVisibleTo(rig.window.get()) ? bar->value() : 0);
+            },
+            Qt::QueuedConnection);
         rig.pressUpdate();
         QVERIFY(updatedTo(rig, "1.3.0", 40000));
+        QCOMPARE(barHighest, 100);
+        QCOMPARE(rig.page<InitPage>()->findChild<QLabel*>("resultMsg")->text(),
+                 QStringLiteral("Updated from 1.2.7 to 1.3.0"));
 
         QCOMPARE(toQBytes(rig.device->receivedImage()), toQBytes(padded(rig.firmware)));
         QVERIFY(rig.window->monitor() && rig.window->monitor()->isRunning());

@@ -72,9 +72,12 @@ void UpdateEvents::updateStarted(const QString& version) {
     emit UpdateStarted(version);
 }
 
-void UpdateEvents::deviceIdentified(const QString& version, const QString& firmware,
+bool UpdateEvents::deviceIdentified(const QString& version, const QString& firmware,
                                     const QString& deviceNumber, const QString& port) {
-    const bool afterUpdate = currentPhase == Phase::Restarting;
+    // After a confirmed restart; or a device that went away mid-update and
+    // came back already running the version it was sent.
+    const bool afterUpdate = currentPhase == Phase::Restarting ||
+                             (currentPhase == Phase::Recovering && SameVersion(version, offered));
     qCInfo(lcRun).noquote() << "device identified on" << port << ": version" << version
                             << "firmware" << firmware << "device number" << deviceNumber;
     if (afterUpdate) {
@@ -84,6 +87,7 @@ void UpdateEvents::deviceIdentified(const QString& version, const QString& firmw
         setPhase(Phase::Idle);
     }
     emit DeviceIdentified(version, firmware, deviceNumber, port, afterUpdate);
+    return afterUpdate;
 }
 
 void UpdateEvents::bootLoaderFound(const QString& model, const QString& port) {

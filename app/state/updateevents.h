@@ -46,7 +46,8 @@ public:
     static bool SameVersion(const QString& a, const QString& b);
 
     // Each of these emits its signal and writes one log line.
-    void deviceIdentified(const QString& version, const QString& firmware,
+    // Returns whether this identification ends an update.
+    bool deviceIdentified(const QString& version, const QString& firmware,
                           const QString& deviceNumber, const QString& port);
     void bootLoaderFound(const QString& model, const QString& port);
     void serviceAnswered(const QString& offeredVersion, bool updateNeeded);
