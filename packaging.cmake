@@ -3,6 +3,10 @@
 # tests stay in the build tree.
 
 install(TARGETS tembra-update-tool RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+if(TEMBRA_QM_FILES)
+    install(FILES ${TEMBRA_QM_FILES}
+            DESTINATION ${CMAKE_INSTALL_DATADIR}/tembra-update-tool/translations)
+endif()
 install(FILES resources/desktop/tembra-update-tool.desktop
         DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 foreach(size 16 22 24 32 48 64 128 256)
@@ -65,6 +69,10 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# The pages ask for Arial, which this font stands in for.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS fonts-liberation)
+# The pages ask for Arial, which this font stands in for; the toolkit's own
+# translations give the standard dialogs' buttons the user's language.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-liberation, qt${QT_VERSION_MAJOR}-translations-l10n")
+if(QT_VERSION_MAJOR EQUAL 5)
+    set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-liberation, qttranslations5-l10n")
+endif()
 include(CPack)

@@ -34,9 +34,11 @@ const QString kGivenPortDescription = QStringLiteral("USB CDC (given with --port
 // The longest run --timeout allows: a day.
 const int kMaxTimeoutSeconds = 86400;
 
-QString tr(const char* text) {
-    return QCoreApplication::translate("CommandLine", text);
-}
+// The help's texts and the argument errors, in the translation context
+// "CommandLine".
+struct Text {
+    Q_DECLARE_TR_FUNCTIONS(CommandLine)
+};
 
 const char* const kExitCodes = QT_TRANSLATE_NOOP(
     "CommandLine", "Exit codes:\n"
@@ -101,40 +103,41 @@ int Parse(const QStringList& arguments, Options* options) {
     // "-platform xcb" is one option, as the toolkit reads it.
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     parser.setApplicationDescription(
-        tr("Updates the firmware of a Tembra wrist device plugged in by USB.\n"
-           "Without options it opens its window; --check and --update run "
-           "without one, and without a display."));
+        Text::tr("Updates the firmware of a Tembra wrist device plugged in by USB.\n"
+                 "Without options it opens its window; --check and --update run "
+                 "without one, and without a display."));
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
     const QCommandLineOption check(
         QStringLiteral("check"),
-        tr("Identify the device and ask the update service; download nothing."));
+        Text::tr("Identify the device and ask the update service; download nothing."));
     const QCommandLineOption update(
         QStringLiteral("update"),
-        tr("Identify, check, download, transfer, confirm, restart, identify again."));
+        Text::tr("Identify, check, download, transfer, confirm, restart, identify again."));
     const QCommandLineOption port(QStringLiteral("port"),
-                                  tr("The device's port as a path, such as a link "
-                                     "under /dev/serial/by-id/, instead of the search."),
+                                  Text::tr("The device's port as a path, such as a link "
+                                           "under /dev/serial/by-id/, instead of the search."),
                                   QStringLiteral("PATH"));
     const QCommandLineOption serviceUrl(QStringLiteral("service-url"),
-                                        tr("The update service's base URL (http or https)."),
+                                        Text::tr("The update service's base URL (http or https)."),
                                         QStringLiteral("URL"));
     const QCommandLineOption dataDir(QStringLiteral("data-dir"),
-                                     tr("The folder for settings, firmware and logs."),
+                                     Text::tr("The folder for settings, firmware and logs."),
                                      QStringLiteral("DIR"));
-    const QCommandLineOption timeout(QStringLiteral("timeout"),
-                                     tr("The whole run's limit, 1 to 86400 seconds (default 600)."),
-                                     QStringLiteral("SECONDS"), QStringLiteral("600"));
+    const QCommandLineOption timeout(
+        QStringLiteral("timeout"),
+        Text::tr("The whole run's limit, 1 to 86400 seconds (default 600)."),
+        QStringLiteral("SECONDS"), QStringLiteral("600"));
     const QCommandLineOption json(
         QStringLiteral("json"),
-        tr("Print one JSON object per line on standard output, nothing else."));
+        Text::tr("Print one JSON object per line on standard output, nothing else."));
     const QCommandLineOption verbose(
         QStringLiteral("verbose"),
-        tr("Print every log line on standard error, not only warnings and errors."));
+        Text::tr("Print every log line on standard error, not only warnings and errors."));
     const QCommandLineOption force(
         QStringLiteral("force"),
-        tr("Update a device that already has the offered version (without it, the run ends "
-           "as up to date and nothing is sent to the device)."));
+        Text::tr("Update a device that already has the offered version (without it, the run ends "
+                 "as up to date and nothing is sent to the device)."));
     parser.addOptions({check, update, port, serviceUrl, dataDir, timeout, json, verbose, force});
     for (const char* name : kToolkitValueOptions) {
         QCommandLineOption option(QString::fromLatin1(name), QString(), QStringLiteral("value"));
@@ -154,8 +157,8 @@ int Parse(const QStringList& arguments, Options* options) {
     if (error.isEmpty() && (parser.isSet(help) || helpAll)) {
         QString text = parser.helpText() + QLatin1Char('\n');
         if (helpAll)
-            text += tr(kToolkitOptions) + QLatin1Char('\n');
-        print(stdout, text + tr(kExitCodes));
+            text += Text::tr(kToolkitOptions) + QLatin1Char('\n');
+        print(stdout, text + Text::tr(kExitCodes));
         return Updated;
     }
     if (error.isEmpty() && parser.isSet(version)) {
@@ -177,21 +180,22 @@ int Parse(const QStringList& arguments, Options* options) {
     if (!error.isEmpty()) {
         // reported below
     } else if (!parser.positionalArguments().isEmpty()) {
-        error = tr("Unexpected argument: %1").arg(parser.positionalArguments().first());
+        error = Text::tr("Unexpected argument: %1").arg(parser.positionalArguments().first());
     } else if (options->check && options->update) {
-        error = tr("--check and --update exclude each other");
+        error = Text::tr("--check and --update exclude each other");
     } else if (!number || options->timeoutSeconds < 1 ||
                options->timeoutSeconds > kMaxTimeoutSeconds) {
-        error =
-            tr("--timeout takes a whole number of seconds from 1 to %1").arg(kMaxTimeoutSeconds);
+        error = Text::tr("--timeout takes a whole number of seconds from 1 to %1")
+                    .arg(kMaxTimeoutSeconds);
     } else if ((options->json || parser.isSet(timeout)) && !options->headless()) {
-        error = tr("--json and --timeout go with --check or --update");
+        error = Text::tr("--json and --timeout go with --check or --update");
     } else if (parser.isSet(port) && options->port.isEmpty()) {
-        error = tr("--port takes a path");
+        error = Text::tr("--port takes a path");
     } else if (parser.isSet(serviceUrl) &&
                (!url.isValid() || url.host().isEmpty() ||
                 (scheme != QLatin1String("http") && scheme != QLatin1String("https")))) {
-        error = tr("--service-url takes an http or https URL, not \"%1\"").arg(options->serviceUrl);
+        error = Text::tr("--service-url takes an http or https URL, not \"%1\"")
+                    .arg(options->serviceUrl);
     }
     // A relative path names a file of the current folder, whatever folder
     // the port is opened from later.
@@ -199,7 +203,7 @@ int Parse(const QStringList& arguments, Options* options) {
         options->port = QFileInfo(options->port).absoluteFilePath();
     if (error.isEmpty())
         return -1;
-    print(stderr, error + QLatin1Char('\n') + tr("See --help.") + QLatin1Char('\n'));
+    print(stderr, error + QLatin1Char('\n') + Text::tr("See --help.") + QLatin1Char('\n'));
     return BadArguments;
 }
 

@@ -17,6 +17,10 @@ void ShowStatus(QLabel* label, const QString& text, StatusKind kind) {
     if (!label)
         return;
     label->setText(text);
+    // A label named for screen readers (a value with its caption) is named
+    // by what it now shows.
+    if (!label->accessibleName().isEmpty())
+        label->setAccessibleName(text);
     // The label's accessible name is its text: a changed name on a label
     // that has no focus is not read out, so the change is announced.
     QAccessibleEvent changed(label, QAccessible::NameChanged);

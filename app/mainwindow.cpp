@@ -19,6 +19,7 @@
 #include <QMouseEvent>
 #include <QPointer>
 #include <QSerialPort>
+#include <QShortcut>
 #include <QStandardPaths>
 #include <QThread>
 #include <QTimer>
@@ -29,9 +30,10 @@ static void initResources() {
 }
 
 namespace {
-const QString kTitlePrefix = QStringLiteral("Tembra Update Tool V");
+const char* const kTitlePrefix = QT_TRANSLATE_NOOP("MainWindow", "Tembra Update Tool V");
 // Shown, and nothing else done, while another instance holds the data folder.
-const QString kAlreadyRunningText = QStringLiteral("Tembra Update Tool is already running");
+const char* const kAlreadyRunningText =
+    QT_TRANSLATE_NOOP("MainWindow", "Tembra Update Tool is already running");
 QString dataFolderOverride;
 bool alreadyRunning = false;
 const qint32 kBaudRate = 115200;
@@ -45,7 +47,7 @@ const int kReplyQuietMs = 20;
 // can go from the list without its line hanging up).
 const int kListingCheckMs = 1000;
 // Shown on the no-device page while the device's port is listed but cannot be opened.
-const QString kCannotOpenText = QStringLiteral("Cannot open %1: %2");
+const char* const kCannotOpenText = QT_TRANSLATE_NOOP("MainWindow", "Cannot open %1: %2");
 const char* const kLostText = QT_TRANSLATE_NOOP(
     "MainWindow", "The device was disconnected during the update. Plug it in again: the update "
                   "continues by itself.");
@@ -69,7 +71,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui::MainWi
     Globals::PortName = Globals::NoDevicePortName;
     XModemDAL::FileData.clear();
 
-    setWindowTitle(kTitlePrefix + Globals::Version);
+    setWindowTitle(tr(kTitlePrefix) + Globals::Version);
 
     replyQuietTimer = new QTimer(this);
     replyQuietTimer->setSingleShot(true);
@@ -89,11 +91,20 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui::MainWi
     listingTimer->setInterval(kListingCheckMs);
     connect(listingTimer, &QTimer::timeout, this, &MainWindow::checkListing);
 
+    // Ctrl+Q and Ctrl+W close the window, as its close button does (and ask
+    // first mid-update): the frameless window has no other way to be closed
+    // from the keyboard.
+    for (const QKeySequence& keys :
+         {QKeySequence(Qt::CTRL | Qt::Key_Q), QKeySequence(Qt::CTRL | Qt::Key_W)}) {
+        auto* shortcut = new QShortcut(keys, this);
+        connect(shortcut, &QShortcut::activated, this, &QWidget::close);
+    }
+
     if (alreadyRunning) {
         qCWarning(lcApp).noquote() << "another instance holds" << Globals::AppPath
                                    << ": neither the port nor the files are touched";
         auto* page = new NoDevice();
-        page->SetMessage(kAlreadyRunningText);
+        page->SetMessage(tr(kAlreadyRunningText));
         setCentralWidget(page);
         return;
     }
@@ -351,6 +362,15 @@ void MainWindow::SearchComPort() {
     Globals::ComPortThread->start(QThread::InheritPriority);
 }
 
+void MainWindow::FocusPage(QWidget* page) {
+    auto* base = qobject_cast<BaseUI*>(page);
+    QWidget* button = base ? base->mainButton() : nullptr;
+    if (button)
+        button->setFocus(Qt::OtherFocusReason);
+    else
+        setFocus(Qt::OtherFocusReason);
+}
+
 void MainWindow::StartUpdate() {
     Globals::ResultLine.clear();
     if (Globals::HasDevicePort()) {
@@ -396,7 +416,8 @@ bool MainWindow::showsNoDevicePage(const QString& text) const {
 void MainWindow::AddNoControl() {
     CloseComPort();
     // A device lost mid-update keeps the text that says how its update goes on.
-    const QString text = recovering ? recoveryText : QString(Globals::NoDeviceMessage);
+    const QString text =
+        recovering ? recoveryText : NoDevice::MessageText(Globals::NoDeviceMessage);
     // What was done to the device is no news about the next one (a device
     // told to restart is expected back, though).
     if (!recovering)
@@ -428,7 +449,7 @@ void MainWindow::InitPC() {
         // text stays the same.
         const QString reason = Platform::OpenFailureReason(serialPort);
         UpdateEvents::instance()->portUnavailable(name, reason);
-        const QString text = kCannotOpenText.arg(name, reason);
+        const QString text = tr(kCannotOpenText).arg(name, reason);
         if (!showsNoDevicePage(text)) {
             auto* page = new NoDevice();
             page->SetMessage(text);

@@ -67,6 +67,10 @@ public:
     // Whether the window system moves the window for the drag under way.
     bool movedBySystem() const { return systemMove; }
 
+    // Gives the keyboard's focus to a page just shown: to its main button,
+    // or to the window when it has none (its keys still work).
+    void FocusPage(QWidget* page);
+
     // Whether an update has switched the device, or may have: from the
     // update start sent to the device until its restart is confirmed, and
     // while a device lost in between is looked for.
@@ -214,8 +218,11 @@ template <typename T> void AddControl(T* page) {
     if (!Globals::MainWin)
         return;
     if (!std::is_same<T, NoDevice>::value && !Globals::HasDevicePort()) {
-        Globals::MainWin->setCentralWidget(new NoDevice());
+        auto* noDevice = new NoDevice();
+        Globals::MainWin->setCentralWidget(noDevice);
+        Globals::MainWin->FocusPage(noDevice);
         return;
     }
     Globals::MainWin->setCentralWidget(page);
+    Globals::MainWin->FocusPage(page);
 }

@@ -38,6 +38,15 @@ const QString kProductType = QStringLiteral("R52M");
 const QString kRestartMarker = QStringLiteral("Restart");
 const QString kRestartMarkerAlt = QStringLiteral("Value");
 
+// The transfer's texts (their spacing too): sent and total kilobytes after an
+// acknowledged packet, total and sent after a refused one.
+const char* const kTextPacketSent =
+    QT_TRANSLATE_NOOP("MainWindow", " firmware processing   %2/%1 KB");
+const char* const kTextPacketRefused =
+    QT_TRANSLATE_NOOP("MainWindow", " firmware processing    %1/%2 KB");
+const char* const kTextVerified = QT_TRANSLATE_NOOP("MainWindow", "Update Successfully");
+const char* const kTextRestarted = QT_TRANSLATE_NOOP("MainWindow", "Firmware Update Successfully");
+
 const char kResetFrame[] = {'\x6E', '\x01', '\x11', '\x01', '\x8F', '\x6E'};
 
 // A byte taken as a signed 8-bit value, in decimal.
@@ -416,14 +425,12 @@ void MainWindow::handlePacketReply(const QByteArray& newBytes) {
         }
         // The packet goes out first: the device waits for it, the label does not.
         SendNextPacket(Globals::UpdateFilePath);
-        Globals::SetStatusText(QString(" firmware processing   %2/%1 KB")
-                                   .arg(FileSizeKB)
-                                   .arg((PacketIndex * PacketSize) / 1024));
+        Globals::SetStatusText(
+            tr(kTextPacketSent).arg(FileSizeKB).arg((PacketIndex * PacketSize) / 1024));
         return;
     case NAK:
         qCDebug(lcApp).noquote() << "重发";
-        Globals::SetStatusText(
-            QString(" firmware processing    %1/%2 KB").arg(FileSizeKB).arg(sentKB));
+        Globals::SetStatusText(tr(kTextPacketRefused).arg(FileSizeKB).arg(sentKB));
         StartTransfer();
         return;
     case CAN:
@@ -476,7 +483,7 @@ void MainWindow::handleCrcOrder() {
     qCDebug(lcApp).noquote() << "CRC is equal,send RestartOrder";
     UpdateEvents::instance()->checksumConfirmed();
     UpdateEvents::instance()->setPhase(UpdateEvents::Phase::Restarting);
-    Globals::SetStatusText(QStringLiteral("Update Successfully"));
+    Globals::SetStatusText(tr(kTextVerified));
     Globals::NoDeviceMessage = Globals::PlugInMessage;
     Globals::IsNeedResetDevice = true;
     RestartOrder();
@@ -492,7 +499,7 @@ void MainWindow::handleRestartOrder() {
         return;
     Globals::IsUpdateMode = false;
     UpdateEvents::instance()->deviceRestarting();
-    Globals::SetStatusText(QStringLiteral("Firmware Update Successfully"));
+    Globals::SetStatusText(tr(kTextRestarted));
     CloseComPort();
     searchForUpdate(&MainWindow::InitPC);
 }

@@ -40,6 +40,7 @@ bool installFrom(const QLocale& locale, const QString& file, const QStringList& 
 QStringList Folders() {
     const QString program = QCoreApplication::applicationDirPath();
     return {QDir(program).filePath(QStringLiteral("translations")),
+            QDir(program).filePath(QStringLiteral("../translations")), // a test of a build
             QDir(program).filePath(QStringLiteral("../share/tembra-update-tool/translations"))};
 }
 

@@ -18,7 +18,8 @@ QString Install(const QStringList& languages);
 void Remove();
 
 // Where the tool's .qm files are looked for: beside the program (a build),
-// then below the installation's share folder.
+// one folder up (a test program of a build), then below the installation's
+// share folder.
 QStringList Folders();
 
 } // namespace Translations

@@ -31,6 +31,10 @@ public:
 
     QString pageName;
 
+    // The button that has the keyboard's focus when the page appears; none
+    // when the page has no button.
+    virtual QWidget* mainButton() const { return nullptr; }
+
     // Shows text in a one-line status label; a text wider than the label
     // wraps onto as many lines as it needs, the label growing evenly up and
     // down; a later short text is shown on the one line again.

@@ -19,6 +19,11 @@ public:
     // Shows what the last action did to this device, in a line of its own.
     void ShowResult(const QString& text);
 
+    QWidget* mainButton() const override;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 public slots:
     void on_BtnUpdate_clicked();
     void on_BtnReset_clicked();

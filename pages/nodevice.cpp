@@ -8,13 +8,17 @@ NoDevice::NoDevice(QWidget* parent) : BaseUI(parent), ui(new Ui::NoDevice) {
     ui->setupUi(this);
     pageName = QStringLiteral("NoDevice");
     Globals::StatusLabel = ui->statusMsg;
-    Globals::ShowStatus(ui->statusMsg, Globals::NoDeviceMessage);
+    Globals::ShowStatus(ui->statusMsg, MessageText(Globals::NoDeviceMessage));
     setGeometry(0, 0, Globals::PageWidth, Globals::PageHeight);
     new ProgressPanel(this);
 }
 
 NoDevice::~NoDevice() {
     delete ui;
+}
+
+QString NoDevice::MessageText(const QString& message) {
+    return tr(message.toUtf8().constData());
 }
 
 QLabel* NoDevice::statusLabel() const {

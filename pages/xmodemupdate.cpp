@@ -59,6 +59,7 @@ const char* const kTextServiceGarbled =
     QT_TRANSLATE_NOOP("XModemUpdate", "The update service sent an answer that cannot be read");
 const char* const kTextServiceRefused =
     QT_TRANSLATE_NOOP("XModemUpdate", "The update service refused the request: %1");
+const char* const kTextWorking = QT_TRANSLATE_NOOP("XModemUpdate", "Working");
 const char* const kTextFileKept =
     QT_TRANSLATE_NOOP("XModemUpdate", "The firmware file kept from before was left as it was.");
 const char* const kTextSameVersionTitle = QT_TRANSLATE_NOOP("XModemUpdate", "Update again?");
@@ -132,6 +133,7 @@ XModemUpdate::XModemUpdate(QWidget* parent) : BaseUI(parent), ui(new Ui::XModemU
     movie = new QMovie(devicePixelRatioF() >= kHighDensityFrom ? kLoadingGif2x : kLoadingGif,
                        QByteArray(), this);
     ui->handlerStatus->setMovie(movie);
+    ui->handlerStatus->setAccessibleName(pageText(kTextWorking));
 
     manager = new QNetworkAccessManager(this);
     downloadManager = new QNetworkAccessManager(this);

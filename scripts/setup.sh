@@ -12,8 +12,8 @@ if [ "${TEMBRA_QT:-}" = 5 ]; then
 else
     BUILD_DIR="${TEMBRA_BUILD_DIR:-$ROOT/build}"
 fi
-QT5_PACKAGES=(qtbase5-dev libqt5serialport5-dev)
-QT6_PACKAGES=(qt6-base-dev qt6-serialport-dev)
+QT5_PACKAGES=(qtbase5-dev libqt5serialport5-dev qttools5-dev qttools5-dev-tools)
+QT6_PACKAGES=(qt6-base-dev qt6-serialport-dev qt6-tools-dev qt6-l10n-tools)
 case "${TEMBRA_QT:-}" in
     5) QT_PACKAGES=("${QT5_PACKAGES[@]}") ;;
     both) QT_PACKAGES=("${QT6_PACKAGES[@]}" "${QT5_PACKAGES[@]}") ;;

@@ -45,7 +45,9 @@ for script in postinst postrm; do
     sh -n "$work/control/$script" || fail "$script is no shell script"
 done
 for doc in usr/share/doc/tembra-update-tool/copyright usr/share/doc/tembra-update-tool/changelog.gz \
-           usr/share/man/man1/tembra-update-tool.1.gz; do
+           usr/share/man/man1/tembra-update-tool.1.gz \
+           usr/share/tembra-update-tool/translations/tembra_de.qm \
+           usr/share/tembra-update-tool/translations/tembra_zh_CN.qm; do
     [ -f "$root/$doc" ] || fail "no /$doc"
 done
 

@@ -1,13 +1,17 @@
 #include "app/state/state.h"
 
+#include <QCoreApplication>
+
 namespace Globals {
 
 // Defined first so that it exists before every other global of this unit.
 QByteArray* ReceivedData = new QByteArray();
 
 const QString NoDevicePortName = QStringLiteral("NoDevice");
-const QString PlugInMessage = QStringLiteral("Please plug in your device");
-const QString ProcessingMessage = QStringLiteral("Processing");
+// Kept in English; the no-device page shows them translated.
+const QString PlugInMessage =
+    QString::fromLatin1(QT_TRANSLATE_NOOP("NoDevice", "Please plug in your device"));
+const QString ProcessingMessage = QString::fromLatin1(QT_TRANSLATE_NOOP("NoDevice", "Processing"));
 
 Guarded<QString> PortName;
 Guarded<QString> NoDeviceMessage{PlugInMessage};

@@ -1,0 +1,409 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="de_DE">
+<context>
+    <name>BaseUI</name>
+    <message>
+        <source>Form</source>
+        <translation>Formular</translation>
+    </message>
+</context>
+<context>
+    <name>CommandLine</name>
+    <message>
+        <source>Exit codes:
+  0   updated, or up to date (--check)
+  10  an update is offered (--check)
+  2   bad arguments
+  3   no device found within the limit
+  4   the port cannot be opened (busy, permission)
+  5   update service failure
+  6   download or checksum failure
+  7   the device stopped answering, or the limit was reached later
+  8   another instance holds the data folder
+  130 stopped by SIGINT, SIGTERM or SIGHUP before the end
+</source>
+        <translation>Rückgabewerte:
+  0   aktualisiert, oder aktuell (--check)
+  10  eine Aktualisierung wird angeboten (--check)
+  2   ungültige Argumente
+  3   kein Gerät innerhalb der Frist gefunden
+  4   der Anschluss lässt sich nicht öffnen (belegt, keine Berechtigung)
+  5   Fehler des Aktualisierungsdienstes
+  6   Fehler beim Herunterladen oder bei der Prüfsumme
+  7   das Gerät antwortet nicht mehr, oder die Frist lief später ab
+  8   eine andere Instanz benutzt den Datenordner
+  130 durch SIGINT, SIGTERM oder SIGHUP vor dem Ende beendet
+</translation>
+    </message>
+    <message>
+        <source>Options of the toolkit, taken before the tool&apos;s own:
+  -platform &lt;name&gt;           The platform plugin: xcb, wayland, offscreen.
+  -platformtheme &lt;name&gt;      The platform theme.
+  -platformpluginpath &lt;path&gt; Where platform plugins are looked for.
+  -plugin &lt;name&gt;             An input plugin to load.
+  -style &lt;name&gt;              The widget style, such as fusion.
+  -stylesheet &lt;file&gt;         A style sheet for the window.
+  -reverse                   Lays the window out right to left.
+  -qwindowgeometry &lt;geometry&gt;, -qwindowtitle &lt;title&gt;, -qwindowicon &lt;icon&gt;
+  -session &lt;id&gt;, -widgetcount, -display &lt;display&gt; (X11), -nograb, -dograb
+</source>
+        <translation>Optionen des Toolkits, die vor denen des Werkzeugs ausgewertet werden:
+  -platform &lt;name&gt;           Das Plattform-Plugin: xcb, wayland, offscreen.
+  -platformtheme &lt;name&gt;      Das Plattform-Thema.
+  -platformpluginpath &lt;path&gt; Wo Plattform-Plugins gesucht werden.
+  -plugin &lt;name&gt;             Ein zu ladendes Eingabe-Plugin.
+  -style &lt;name&gt;              Der Widget-Stil, etwa fusion.
+  -stylesheet &lt;file&gt;         Ein Stylesheet für das Fenster.
+  -reverse                   Ordnet das Fenster von rechts nach links an.
+  -qwindowgeometry &lt;geometry&gt;, -qwindowtitle &lt;title&gt;, -qwindowicon &lt;icon&gt;
+  -session &lt;id&gt;, -widgetcount, -display &lt;display&gt; (X11), -nograb, -dograb
+</translation>
+    </message>
+    <message>
+        <source>Updates the firmware of a Tembra wrist device plugged in by USB.
+Without options it opens its window; --check and --update run without one, and without a display.</source>
+        <translation>Aktualisiert die Firmware eines per USB angeschlossenen Tembra-Armbandgeräts.
+Ohne Optionen öffnet es sein Fenster; --check und --update laufen ohne Fenster und ohne Bildschirm.</translation>
+    </message>
+    <message>
+        <source>Identify the device and ask the update service; download nothing.</source>
+        <translation>Das Gerät erkennen und den Aktualisierungsdienst fragen; nichts herunterladen.</translation>
+    </message>
+    <message>
+        <source>Identify, check, download, transfer, confirm, restart, identify again.</source>
+        <translation>Erkennen, prüfen, herunterladen, übertragen, bestätigen, neu starten, erneut erkennen.</translation>
+    </message>
+    <message>
+        <source>The device&apos;s port as a path, such as a link under /dev/serial/by-id/, instead of the search.</source>
+        <translation>Der Anschluss des Geräts als Pfad, etwa eine Verknüpfung unter /dev/serial/by-id/, statt der Suche.</translation>
+    </message>
+    <message>
+        <source>The update service&apos;s base URL (http or https).</source>
+        <translation>Die Basis-URL des Aktualisierungsdienstes (http oder https).</translation>
+    </message>
+    <message>
+        <source>The folder for settings, firmware and logs.</source>
+        <translation>Der Ordner für Einstellungen, Firmware und Protokolle.</translation>
+    </message>
+    <message>
+        <source>The whole run&apos;s limit, 1 to 86400 seconds (default 600).</source>
+        <translation>Die Frist für den ganzen Lauf, 1 bis 86400 Sekunden (Vorgabe 600).</translation>
+    </message>
+    <message>
+        <source>Print one JSON object per line on standard output, nothing else.</source>
+        <translation>Ein JSON-Objekt pro Zeile auf die Standardausgabe schreiben, sonst nichts.</translation>
+    </message>
+    <message>
+        <source>Print every log line on standard error, not only warnings and errors.</source>
+        <translation>Jede Protokollzeile auf die Standardfehlerausgabe schreiben, nicht nur Warnungen und Fehler.</translation>
+    </message>
+    <message>
+        <source>Update a device that already has the offered version (without it, the run ends as up to date and nothing is sent to the device).</source>
+        <translation>Ein Gerät aktualisieren, das die angebotene Version schon hat (ohne diese Option endet der Lauf als aktuell, und nichts wird an das Gerät gesendet).</translation>
+    </message>
+    <message>
+        <source>Unexpected argument: %1</source>
+        <translation>Unerwartetes Argument: %1</translation>
+    </message>
+    <message>
+        <source>--check and --update exclude each other</source>
+        <translation>--check und --update schließen einander aus</translation>
+    </message>
+    <message>
+        <source>--timeout takes a whole number of seconds from 1 to %1</source>
+        <translation>--timeout erwartet eine ganze Zahl von Sekunden von 1 bis %1</translation>
+    </message>
+    <message>
+        <source>--json and --timeout go with --check or --update</source>
+        <translation>--json und --timeout gehören zu --check oder --update</translation>
+    </message>
+    <message>
+        <source>--port takes a path</source>
+        <translation>--port erwartet einen Pfad</translation>
+    </message>
+    <message>
+        <source>--service-url takes an http or https URL, not &quot;%1&quot;</source>
+        <translation>--service-url erwartet eine http- oder https-URL, nicht „%1“</translation>
+    </message>
+    <message>
+        <source>See --help.</source>
+        <translation>Siehe --help.</translation>
+    </message>
+    <message>
+        <source>Another instance of the tool is using %1; nothing was done.</source>
+        <translation>Eine andere Instanz des Werkzeugs benutzt %1; es wurde nichts getan.</translation>
+    </message>
+</context>
+<context>
+    <name>InitPage</name>
+    <message>
+        <source>Form</source>
+        <translation>Formular</translation>
+    </message>
+    <message>
+        <source>null</source>
+        <translation>null</translation>
+    </message>
+    <message>
+        <source>Firmware:</source>
+        <translation>Firmware:</translation>
+    </message>
+    <message>
+        <source>Version:</source>
+        <translation>Version:</translation>
+    </message>
+    <message>
+        <source>D/N:</source>
+        <translation>G/N:</translation>
+    </message>
+    <message>
+        <source>1.Update Firmware</source>
+        <translation>1.Firmware aktualisieren</translation>
+    </message>
+    <message>
+        <source>2.Reset</source>
+        <translation>2.Neu starten</translation>
+    </message>
+    <message>
+        <source>Version: %1</source>
+        <translation>Version: %1</translation>
+    </message>
+    <message>
+        <source>D/N: %1</source>
+        <translation>G/N: %1</translation>
+    </message>
+    <message>
+        <source>Firmware: %1</source>
+        <translation>Firmware: %1</translation>
+    </message>
+    <message>
+        <source>Asks the update service for new firmware and sends it to the device (Alt+1)</source>
+        <translation>Fragt den Aktualisierungsdienst nach neuer Firmware und sendet sie an das Gerät (Alt+1)</translation>
+    </message>
+    <message>
+        <source>Restarts the device, after asking first (Alt+2)</source>
+        <translation>Startet das Gerät neu, nach einer Rückfrage (Alt+2)</translation>
+    </message>
+</context>
+<context>
+    <name>MainWindow</name>
+    <message>
+        <source>Halvoren</source>
+        <translation>Halvoren</translation>
+    </message>
+    <message>
+        <source>Tembra Update Tool V</source>
+        <translation>Tembra Update Tool V</translation>
+    </message>
+    <message>
+        <source>Tembra Update Tool is already running</source>
+        <translation>Tembra Update Tool läuft bereits</translation>
+    </message>
+    <message>
+        <source>Cannot open %1: %2</source>
+        <translation>%1 lässt sich nicht öffnen: %2</translation>
+    </message>
+    <message>
+        <source>The device was disconnected during the update. Plug it in again: the update continues by itself.</source>
+        <translation>Das Gerät wurde während der Aktualisierung getrennt. Schließen Sie es wieder an: die Aktualisierung geht von selbst weiter.</translation>
+    </message>
+    <message>
+        <source>The device stopped answering during the update. Unplug it and plug it in again: the update continues by itself.</source>
+        <translation>Das Gerät antwortet während der Aktualisierung nicht mehr. Trennen Sie es und schließen Sie es wieder an: die Aktualisierung geht von selbst weiter.</translation>
+    </message>
+    <message>
+        <source>The device reports a checksum that does not match the firmware. Unplug it and plug it in again to try once more.</source>
+        <translation>Das Gerät meldet eine Prüfsumme, die nicht zur Firmware passt. Trennen Sie es und schließen Sie es wieder an, um es noch einmal zu versuchen.</translation>
+    </message>
+    <message>
+        <source>The device on %1 does not answer</source>
+        <translation>Das Gerät an %1 antwortet nicht</translation>
+    </message>
+    <message>
+        <source>Updated from %1 to %2</source>
+        <translation>Von %1 auf %2 aktualisiert</translation>
+    </message>
+    <message>
+        <source>Updated to %1</source>
+        <translation>Auf %1 aktualisiert</translation>
+    </message>
+    <message>
+        <source>Restarting the device...</source>
+        <translation>Das Gerät wird neu gestartet …</translation>
+    </message>
+    <message>
+        <source>The device restarted</source>
+        <translation>Das Gerät wurde neu gestartet</translation>
+    </message>
+    <message>
+        <source>Restart the device?</source>
+        <translation>Das Gerät neu starten?</translation>
+    </message>
+    <message>
+        <source>The device restarts, and is identified again once it answers.</source>
+        <translation>Das Gerät startet neu und wird erneut erkannt, sobald es antwortet.</translation>
+    </message>
+    <message>
+        <source>Close the update tool?</source>
+        <translation>Das Aktualisierungswerkzeug schließen?</translation>
+    </message>
+    <message>
+        <source>The device is in the middle of its update. It stays in its boot loader until it is updated; the tool will finish the update the next time it finds it.
+
+Close the tool now?</source>
+        <translation>Das Gerät ist mitten in seiner Aktualisierung. Es bleibt in seinem Bootloader, bis es aktualisiert ist; das Werkzeug beendet die Aktualisierung, wenn es das Gerät das nächste Mal findet.
+
+Das Werkzeug jetzt schließen?</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <translation>Schließen</translation>
+    </message>
+    <message>
+        <source>Keep Updating</source>
+        <translation>Weiter aktualisieren</translation>
+    </message>
+    <message>
+        <source> firmware processing   %2/%1 KB</source>
+        <translation> Firmware wird übertragen   %2/%1 KB</translation>
+    </message>
+    <message>
+        <source> firmware processing    %1/%2 KB</source>
+        <translation> Firmware wird übertragen    %1/%2 KB</translation>
+    </message>
+    <message>
+        <source>Update Successfully</source>
+        <translation>Aktualisierung erfolgreich</translation>
+    </message>
+    <message>
+        <source>Firmware Update Successfully</source>
+        <translation>Firmware erfolgreich aktualisiert</translation>
+    </message>
+</context>
+<context>
+    <name>NoDevice</name>
+    <message>
+        <source>Form</source>
+        <translation>Formular</translation>
+    </message>
+    <message>
+        <source>Please plug in your device</source>
+        <translation>Bitte schließen Sie Ihr Gerät an</translation>
+    </message>
+    <message>
+        <source>Processing</source>
+        <translation>In Arbeit</translation>
+    </message>
+</context>
+<context>
+    <name>ProgressPanel</name>
+    <message>
+        <source>Asking the update service</source>
+        <translation>Der Aktualisierungsdienst wird gefragt</translation>
+    </message>
+    <message>
+        <source>Downloading</source>
+        <translation>Herunterladen</translation>
+    </message>
+    <message>
+        <source>Switching the device to its boot loader</source>
+        <translation>Das Gerät wechselt in seinen Bootloader</translation>
+    </message>
+    <message>
+        <source>Sending to the device</source>
+        <translation>Senden an das Gerät</translation>
+    </message>
+    <message>
+        <source>Device checking the firmware</source>
+        <translation>Das Gerät prüft die Firmware</translation>
+    </message>
+    <message>
+        <source>Restarting</source>
+        <translation>Neustart</translation>
+    </message>
+    <message>
+        <source>Waiting for the device</source>
+        <translation>Warten auf das Gerät</translation>
+    </message>
+    <message>
+        <source>Progress</source>
+        <translation>Fortschritt</translation>
+    </message>
+</context>
+<context>
+    <name>XModemUpdate</name>
+    <message>
+        <source>Form</source>
+        <translation>Formular</translation>
+    </message>
+    <message>
+        <source>动画</source>
+        <translation>Animation</translation>
+    </message>
+    <message>
+        <source>下载</source>
+        <translation>Herunterladen</translation>
+    </message>
+    <message>
+        <source>wait for update firmware..</source>
+        <translation>Warten auf die Firmware ..</translation>
+    </message>
+    <message>
+        <source>downloading firmware....</source>
+        <translation>Firmware wird heruntergeladen ....</translation>
+    </message>
+    <message>
+        <source> downloading firmware  </source>
+        <translation> Firmware wird heruntergeladen  </translation>
+    </message>
+    <message>
+        <source>wait for update firmware...</source>
+        <translation>Warten auf die Aktualisierung ...</translation>
+    </message>
+    <message>
+        <source>update file error</source>
+        <translation>Fehler in der Aktualisierungsdatei</translation>
+    </message>
+    <message>
+        <source>Cannot reach the update service: %1</source>
+        <translation>Der Aktualisierungsdienst ist nicht erreichbar: %1</translation>
+    </message>
+    <message>
+        <source>The update service answered %1</source>
+        <translation>Der Aktualisierungsdienst antwortete %1</translation>
+    </message>
+    <message>
+        <source>The update service did not answer for %1 s</source>
+        <translation>Der Aktualisierungsdienst antwortete %1 s lang nicht</translation>
+    </message>
+    <message>
+        <source>The update service sent an answer that cannot be read</source>
+        <translation>Der Aktualisierungsdienst sandte eine Antwort, die sich nicht lesen lässt</translation>
+    </message>
+    <message>
+        <source>The update service refused the request: %1</source>
+        <translation>Der Aktualisierungsdienst lehnte die Anfrage ab: %1</translation>
+    </message>
+    <message>
+        <source>Working</source>
+        <translation>In Arbeit</translation>
+    </message>
+    <message>
+        <source>The firmware file kept from before was left as it was.</source>
+        <translation>Die bisher gespeicherte Firmware-Datei blieb unverändert.</translation>
+    </message>
+    <message>
+        <source>Update again?</source>
+        <translation>Erneut aktualisieren?</translation>
+    </message>
+    <message>
+        <source>The device already has %1. Update it again?</source>
+        <translation>Das Gerät hat bereits %1. Erneut aktualisieren?</translation>
+    </message>
+    <message>
+        <source>The answer of the update service cannot be stored in %1</source>
+        <translation>Die Antwort des Aktualisierungsdienstes lässt sich nicht in %1 speichern</translation>
+    </message>
+</context>
+</TS>
