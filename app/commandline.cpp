@@ -17,6 +17,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLocale>
+#include <QRegularExpression>
 #include <QUrl>
 #include <cstdio>
 
@@ -26,7 +27,9 @@ namespace {
 // a moment while the system probes it after it appears).
 const qint64 kCannotOpenMs = 5000;
 // A run ended by SIGINT, SIGTERM or SIGHUP, as shells report an interrupt.
-const int kInterrupted = 130;
+const int kInterrupted = Interrupted;
+// The length of a SHA-256 in hexadecimal digits.
+const int kSha256Digits = 64;
 // The description a port given with --port is listed with: it matches the
 // device rule, so the usual search takes it.
 const QString kGivenPortDescription = QStringLiteral("USB CDC (given with --port)");
@@ -77,8 +80,7 @@ const char* const kToolkitFlagOptions[] = {"reverse", "widgetcount", "nograb",
                                            "dograb",  "testability", "sync"};
 
 bool print(FILE* stream, const QString& text) {
-    const bool written = std::fputs(text.toLocal8Bit().constData(), stream) >= 0;
-    return std::fflush(stream) == 0 && written;
+    return Print(stream, text);
 }
 
 // A temporary application object for the help and the translations of the
@@ -97,6 +99,14 @@ struct ParseTime {
 };
 } // namespace
 
+bool Print(FILE* stream, const QString& text) {
+    const QByteArray bytes = text.toLocal8Bit();
+    // One write, so that lines of several writers never mix mid-line.
+    const bool written =
+        std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream) == size_t(bytes.size());
+    return std::fflush(stream) == 0 && written;
+}
+
 int Parse(const QStringList& arguments, Options* options) {
     ParseTime parseTime(arguments);
     QCommandLineParser parser;
@@ -114,10 +124,20 @@ int Parse(const QStringList& arguments, Options* options) {
     const QCommandLineOption update(
         QStringLiteral("update"),
         Text::tr("Identify, check, download, transfer, confirm, restart, identify again."));
-    const QCommandLineOption port(QStringLiteral("port"),
-                                  Text::tr("The device's port as a path, such as a link "
-                                           "under /dev/serial/by-id/, instead of the search."),
-                                  QStringLiteral("PATH"));
+    const QCommandLineOption port(
+        QStringLiteral("port"),
+        Text::tr("The device's port as a path, such as a link under /dev/serial/by-id/, instead "
+                 "of the search. Given several times, the devices are updated at once, each by a "
+                 "run of its own, with a summary at the end."),
+        QStringLiteral("PATH"));
+    const QCommandLineOption all(
+        QStringLiteral("all"),
+        Text::tr("Every device port the search finds at the start, each by a run of its own."));
+    const QCommandLineOption expectSha256(
+        QStringLiteral("expect-sha256"),
+        Text::tr("Refuse a firmware image whose SHA-256 differs (exit code 6), before anything "
+                 "is sent to a device."),
+        QStringLiteral("HEX"));
     const QCommandLineOption serviceUrl(QStringLiteral("service-url"),
                                         Text::tr("The update service's base URL (http or https)."),
                                         QStringLiteral("URL"));
@@ -138,7 +158,8 @@ int Parse(const QStringList& arguments, Options* options) {
         QStringLiteral("force"),
         Text::tr("Update a device that already has the offered version (without it, the run ends "
                  "as up to date and nothing is sent to the device)."));
-    parser.addOptions({check, update, port, serviceUrl, dataDir, timeout, json, verbose, force});
+    parser.addOptions({check, update, port, all, serviceUrl, dataDir, timeout, json, verbose, force,
+                       expectSha256});
     for (const char* name : kToolkitValueOptions) {
         QCommandLineOption option(QString::fromLatin1(name), QString(), QStringLiteral("value"));
         option.setFlags(QCommandLineOption::HiddenFromHelp);
@@ -170,7 +191,10 @@ int Parse(const QStringList& arguments, Options* options) {
     options->json = parser.isSet(json);
     options->verbose = parser.isSet(verbose);
     options->force = parser.isSet(force);
-    options->port = parser.value(port);
+    options->ports = parser.values(port);
+    options->port = options->ports.value(0);
+    options->all = parser.isSet(all);
+    options->expectSha256 = parser.value(expectSha256).toLower();
     options->serviceUrl = parser.value(serviceUrl);
     options->dataDir = parser.value(dataDir);
     bool number = false;
@@ -189,8 +213,18 @@ int Parse(const QStringList& arguments, Options* options) {
                     .arg(kMaxTimeoutSeconds);
     } else if ((options->json || parser.isSet(timeout)) && !options->headless()) {
         error = Text::tr("--json and --timeout go with --check or --update");
-    } else if (parser.isSet(port) && options->port.isEmpty()) {
+    } else if (parser.isSet(port) && options->ports.contains(QString())) {
         error = Text::tr("--port takes a path");
+    } else if (options->all && parser.isSet(port)) {
+        error = Text::tr("--all and --port exclude each other");
+    } else if ((options->desk() || parser.isSet(expectSha256)) && !options->headless()) {
+        error =
+            Text::tr("--all, a repeated --port and --expect-sha256 go with --check or --update");
+    } else if (parser.isSet(expectSha256) &&
+               !QRegularExpression(QStringLiteral("^[0-9a-f]{%1}$").arg(kSha256Digits))
+                    .match(options->expectSha256)
+                    .hasMatch()) {
+        error = Text::tr("--expect-sha256 takes %1 hexadecimal digits").arg(kSha256Digits);
     } else if (parser.isSet(serviceUrl) &&
                (!url.isValid() || url.host().isEmpty() ||
                 (scheme != QLatin1String("http") && scheme != QLatin1String("https")))) {
@@ -199,8 +233,10 @@ int Parse(const QStringList& arguments, Options* options) {
     }
     // A relative path names a file of the current folder, whatever folder
     // the port is opened from later.
-    if (!options->port.isEmpty())
-        options->port = QFileInfo(options->port).absoluteFilePath();
+    for (QString& path : options->ports)
+        path = QFileInfo(path).absoluteFilePath();
+    options->ports.removeDuplicates();
+    options->port = options->ports.value(0);
     if (error.isEmpty())
         return -1;
     print(stderr, error + QLatin1Char('\n') + Text::tr("See --help.") + QLatin1Char('\n'));
@@ -224,6 +260,7 @@ void Apply(const Options& options) {
         });
     }
     XModemUpdate::SetCheckOnly(options.check);
+    XModemUpdate::SetExpectedSha256(options.expectSha256);
     if (options.headless())
         XModemUpdate::SetSameVersionPolicy(options.force ? XModemUpdate::SameVersion::Force
                                                          : XModemUpdate::SameVersion::Skip);

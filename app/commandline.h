@@ -9,6 +9,7 @@
 #include <QStringList>
 #include <QTimer>
 #include <QVariantMap>
+#include <cstdio>
 
 class QDateTime;
 
@@ -30,6 +31,8 @@ enum ExitCode : int {
     DownloadFailure = 6,
     DeviceSilent = 7,
     AlreadyRunning = 8,
+    SomeDevicesFailed = 9, // several devices: at least one of them failed
+    Interrupted = 130,     // stopped by SIGINT, SIGTERM or SIGHUP before the end
 };
 
 struct Options {
@@ -38,12 +41,19 @@ struct Options {
     bool json = false;
     bool verbose = false;
     bool force = false;
+    // The first port given; every port given with --port, made absolute.
     QString port;
+    QStringList ports;
+    // Every device port the search finds at the start.
+    bool all = false;
+    QString expectSha256;
     QString serviceUrl;
     QString dataDir;
     int timeoutSeconds = 600;
     // Whether the run needs no window: --check or --update.
     bool headless() const { return check || update; }
+    // Whether several devices are run, one child run each.
+    bool desk() const { return all || ports.size() > 1; }
 };
 
 // Parses the arguments (argv as given, program name first). Prints the help,
@@ -54,6 +64,9 @@ int Parse(const QStringList& arguments, Options* options);
 // Installs what the options replace before the window exists: the port, the
 // service's URL and the data folder.
 void Apply(const Options& options);
+
+// Writes text to a stream at once; false when it cannot be written.
+bool Print(FILE* stream, const QString& text);
 
 // One event as a line of text, for a person: "device: version 1.2.7, ...".
 QString Describe(const QString& event, const QVariantMap& fields);

@@ -1,4 +1,5 @@
 #include "app/commandline.h"
+#include "app/deskrun.h"
 #include "app/logfile.h"
 #include "app/mainwindow.h"
 #include "app/quitonsignal.h"
@@ -8,6 +9,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QLocale>
 #include <QLockFile>
 #include <QStandardPaths>
@@ -17,6 +19,51 @@ namespace {
 // Held while the tool runs: a second instance on the same data folder would
 // fight over the port and over the settings and firmware files.
 const char kLockName[] = "tembra-update-tool.lock";
+
+// Holds the data folder's lock, unless another live instance holds it.
+bool lockDataFolder(QLockFile* lock) {
+    // A folder this user cannot write holds no lock, and no files of the tool
+    // either: only a lock held by another live instance stops this one.
+    return lock->tryLock(0) || lock->error() != QLockFile::LockFailedError;
+}
+
+void sayAlreadyRunning(const QString& dataFolder) {
+    std::fprintf(
+        stderr, "%s\n",
+        qPrintable(QCoreApplication::translate(
+                       "CommandLine", "Another instance of the tool is using %1; nothing was done.")
+                       .arg(dataFolder)));
+}
+
+// Several devices at once: no window, one child run of this program each.
+int runDesk(int argc, char* argv[], const CommandLine::Options& options,
+            const QStringList& arguments) {
+    QCoreApplication app(argc, argv);
+    QuitOnTerminationSignals();
+    Translations::Install(QLocale::system().uiLanguages());
+    if (!options.dataDir.isEmpty())
+        MainWindow::SetDataFolder(QFileInfo(options.dataDir).absoluteFilePath());
+    const QString dataFolder = MainWindow::DataFolder();
+    QDir().mkpath(dataFolder);
+    QLockFile lock(QDir(dataFolder).filePath(QLatin1String(kLockName)));
+    if (!lockDataFolder(&lock)) {
+        sayAlreadyRunning(dataFolder);
+        return CommandLine::AlreadyRunning;
+    }
+    LogFile::Start(QDir(dataFolder).filePath(QStringLiteral("logs")),
+                   LogFile::Header(dataFolder, arguments));
+    if (!options.verbose)
+        LogFile::SetStandardErrorLevel(QtWarningMsg);
+    DeskRun desk(options, arguments);
+    int result = desk.Start();
+    if (result < 0) {
+        result = QCoreApplication::exec();
+        if (!desk.ended())
+            result = desk.Interrupted();
+    }
+    LogFile::Stop(result != CommandLine::Updated);
+    return result;
+}
 } // namespace
 
 int main(int argc, char* argv[]) {
@@ -33,6 +80,8 @@ int main(int argc, char* argv[]) {
     // Chosen before the application exists: no X11 or Wayland is needed.
     if (options.headless())
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (options.desk())
+        return runDesk(argc, argv, options, arguments);
     Toolkit::PrepareApplication();
 
     QApplication app(argc, argv);
@@ -45,16 +94,9 @@ int main(int argc, char* argv[]) {
     // so can never push the log of the run that holds the folder out.
     QDir().mkpath(dataFolder);
     QLockFile lock(QDir(dataFolder).filePath(QLatin1String(kLockName)));
-    // A folder this user cannot write holds no lock, and no files of the tool
-    // either: only a lock held by another live instance stops this one.
-    if (!lock.tryLock(0) && lock.error() == QLockFile::LockFailedError) {
+    if (!lockDataFolder(&lock)) {
         if (options.headless()) {
-            std::fprintf(
-                stderr, "%s\n",
-                qPrintable(QCoreApplication::translate(
-                               "CommandLine",
-                               "Another instance of the tool is using %1; nothing was done.")
-                               .arg(dataFolder)));
+            sayAlreadyRunning(dataFolder);
             return CommandLine::AlreadyRunning;
         }
         MainWindow::SetAlreadyRunning(true);

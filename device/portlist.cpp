@@ -67,4 +67,14 @@ bool FindDevicePort(const QList<PortEntry>& ports, QString* name) {
     }
     return false;
 }
+QStringList DevicePortPaths(const QList<PortEntry>& ports) {
+    QStringList paths;
+    for (const PortEntry& port : ports) {
+        if (!FindDevicePort({port}, nullptr))
+            continue;
+        paths << (port.name.startsWith(QLatin1Char('/')) ? port.name
+                                                         : QStringLiteral("/dev/") + port.name);
+    }
+    return paths;
+}
 } // namespace PortList

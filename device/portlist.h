@@ -2,6 +2,7 @@
 
 #include <QList>
 #include <QString>
+#include <QStringList>
 #include <functional>
 
 // One serial port as the system lists it.
@@ -22,4 +23,7 @@ void ResetProvider();
 // The device's port: the first whose description contains "USB CDC", or else
 // "velmorix", in any letter case. Returns false when none matches.
 bool FindDevicePort(const QList<PortEntry>& ports, QString* name);
+// Every device port of the list, in its order, as paths: a name the system
+// lists below /dev ("ttyACM0") becomes "/dev/ttyACM0".
+QStringList DevicePortPaths(const QList<PortEntry>& ports);
 } // namespace PortList

@@ -1,6 +1,7 @@
 // The tool's command line, run as a service desk would: the real executable
 // against the simulated device and update service, each in its own process.
 #include <QDir>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLockFile>
@@ -9,6 +10,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 #include <csignal>
+#include <memory>
 
 namespace {
 const int kRunMs = 60000;
@@ -193,6 +195,10 @@ private slots:
         QTest::newRow("the device already has the offered version")
             << QStringList{"--version", "1.3.0"} << none
             << QStringList{"--update", "--port", "LINK"} << 0 << QString();
+        QTest::newRow("an image other than the one expected")
+            << none << none
+            << QStringList{"--update", "--port", "LINK", "--expect-sha256", QString(64, 'a')} << 6
+            << QString();
         QTest::newRow("a device that does not answer")
             << QStringList{"--silent"} << none << QStringList{"--check", "--port", "LINK"} << 7
             << QString();
@@ -249,6 +255,46 @@ private slots:
             return;
         QCOMPARE(result.events.last().value("event").toString(), QStringLiteral("error"));
         QCOMPARE(result.events.last().value("code").toInt(), code);
+        if (code == 6) { // nothing reached the device: no update start in the log
+            QFile log(result.events.first().value("log").toString());
+            QVERIFY(log.open(QIODevice::ReadOnly));
+            const QByteArray lines = log.readAll();
+            QVERIFY(lines.contains("sent, id 2 ") && !lines.contains("sent, id 32 "));
+        }
+    }
+
+    // Three devices at once, one of which never confirms the checksum: two
+    // are updated, one fails, and the retry names that one alone.
+    void severalDevices() {
+        startSims({}, {});
+        QList<std::shared_ptr<QProcess>> more;
+        QStringList args = {"--update",   "--json",   "--service-url", "URL",
+                            "--data-dir", "DIR/desk", "--port",        "LINK"};
+        for (const QString name : {"second", "failing"}) {
+            auto device = std::make_shared<QProcess>();
+            const QString path = dir.filePath(name);
+            device->start(TEMBRA_SIM_DEVICE,
+                          name == QLatin1String("failing")
+                              ? QStringList{"--wrong-crc", "1000", "--link", path}
+                              : QStringList{"--link", path});
+            QVERIFY(device->waitForReadyRead(10000));
+            more << device;
+            args << "--port" << path;
+        }
+        const Result result = run(args);
+        for (const auto& device : more)
+            device->terminate(), device->waitForFinished(10000);
+        QCOMPARE(result.code, 9);
+        const QJsonObject summary = result.events.last();
+        QCOMPARE(summary.value("event").toString(), QStringLiteral("summary"));
+        QStringList results;
+        for (const QJsonValue row : summary.value("devices").toArray())
+            results << row.toObject().value("result").toString();
+        QCOMPARE(results, (QStringList{"updated", "updated", "failed"}));
+        QVERIFY(summary.value("retry").toString().endsWith("--port " + dir.filePath("failing")));
+        QCOMPARE(summary.value("retry").toString().count("--port"), 1);
+        for (const QJsonObject& event : result.events.mid(0, result.events.size() - 1))
+            QVERIFY(event.contains("port"));
     }
 };
 

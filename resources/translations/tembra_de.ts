@@ -75,10 +75,6 @@ Ohne Optionen öffnet es sein Fenster; --check und --update laufen ohne Fenster 
         <translation>Erkennen, prüfen, herunterladen, übertragen, bestätigen, neu starten, erneut erkennen.</translation>
     </message>
     <message>
-        <source>The device&apos;s port as a path, such as a link under /dev/serial/by-id/, instead of the search.</source>
-        <translation>Der Anschluss des Geräts als Pfad, etwa eine Verknüpfung unter /dev/serial/by-id/, statt der Suche.</translation>
-    </message>
-    <message>
         <source>The update service&apos;s base URL (http or https).</source>
         <translation>Die Basis-URL des Aktualisierungsdienstes (http oder https).</translation>
     </message>
@@ -133,6 +129,30 @@ Ohne Optionen öffnet es sein Fenster; --check und --update laufen ohne Fenster 
     <message>
         <source>Another instance of the tool is using %1; nothing was done.</source>
         <translation>Eine andere Instanz des Werkzeugs benutzt %1; es wurde nichts getan.</translation>
+    </message>
+    <message>
+        <source>The device&apos;s port as a path, such as a link under /dev/serial/by-id/, instead of the search. Given several times, the devices are updated at once, each by a run of its own, with a summary at the end.</source>
+        <translation>Der Anschluss des Geräts als Pfad, etwa eine Verknüpfung unter /dev/serial/by-id/, statt der Suche. Mehrfach angegeben, werden die Geräte gleichzeitig aktualisiert, jedes in einem eigenen Lauf, mit einer Zusammenfassung am Ende.</translation>
+    </message>
+    <message>
+        <source>Every device port the search finds at the start, each by a run of its own.</source>
+        <translation>Jeder Geräteanschluss, den die Suche zu Beginn findet, jeder in einem eigenen Lauf.</translation>
+    </message>
+    <message>
+        <source>Refuse a firmware image whose SHA-256 differs (exit code 6), before anything is sent to a device.</source>
+        <translation>Ein Firmware-Abbild mit anderem SHA-256 ablehnen (Rückgabewert 6), bevor etwas an ein Gerät gesendet wird.</translation>
+    </message>
+    <message>
+        <source>--all and --port exclude each other</source>
+        <translation>--all und --port schließen einander aus</translation>
+    </message>
+    <message>
+        <source>--all, a repeated --port and --expect-sha256 go with --check or --update</source>
+        <translation>--all, ein wiederholtes --port und --expect-sha256 gehören zu --check oder --update</translation>
+    </message>
+    <message>
+        <source>--expect-sha256 takes %1 hexadecimal digits</source>
+        <translation>--expect-sha256 erwartet %1 Hexadezimalziffern</translation>
     </message>
 </context>
 <context>

@@ -75,10 +75,6 @@ Without options it opens its window; --check and --update run without one, and w
         <translation>识别、检查、下载、传输、确认、重启，再次识别。</translation>
     </message>
     <message>
-        <source>The device&apos;s port as a path, such as a link under /dev/serial/by-id/, instead of the search.</source>
-        <translation>设备端口的路径，例如 /dev/serial/by-id/ 下的链接，代替自动搜索。</translation>
-    </message>
-    <message>
         <source>The update service&apos;s base URL (http or https).</source>
         <translation>更新服务的基础 URL（http 或 https）。</translation>
     </message>
@@ -133,6 +129,30 @@ Without options it opens its window; --check and --update run without one, and w
     <message>
         <source>Another instance of the tool is using %1; nothing was done.</source>
         <translation>本工具的另一个实例正在使用 %1；未执行任何操作。</translation>
+    </message>
+    <message>
+        <source>The device&apos;s port as a path, such as a link under /dev/serial/by-id/, instead of the search. Given several times, the devices are updated at once, each by a run of its own, with a summary at the end.</source>
+        <translation>设备端口的路径，例如 /dev/serial/by-id/ 下的链接，代替自动搜索。多次给出时，这些设备会同时更新，每个设备单独运行，最后给出汇总。</translation>
+    </message>
+    <message>
+        <source>Every device port the search finds at the start, each by a run of its own.</source>
+        <translation>开始时搜索到的每个设备端口，每个单独运行。</translation>
+    </message>
+    <message>
+        <source>Refuse a firmware image whose SHA-256 differs (exit code 6), before anything is sent to a device.</source>
+        <translation>在向设备发送任何内容之前，拒绝 SHA-256 不符的固件映像（退出码 6）。</translation>
+    </message>
+    <message>
+        <source>--all and --port exclude each other</source>
+        <translation>--all 和 --port 不能同时使用</translation>
+    </message>
+    <message>
+        <source>--all, a repeated --port and --expect-sha256 go with --check or --update</source>
+        <translation>--all、重复的 --port 和 --expect-sha256 需与 --check 或 --update 一起使用</translation>
+    </message>
+    <message>
+        <source>--expect-sha256 takes %1 hexadecimal digits</source>
+        <translation>--expect-sha256 需要 %1 位十六进制数字</translation>
     </message>
 </context>
 <context>

@@ -1,0 +1,307 @@
+#include "app/deskrun.h"
+
+#include "app/logging.h"
+#include "app/mainwindow.h"
+#include "device/portlist.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
+
+using namespace CommandLine;
+
+namespace {
+// How long stopped children are given to say where they stood.
+const int kStopWaitMs = 10000;
+const QString kFailed = QStringLiteral("failed");
+
+// An argument as a shell reads it back.
+QString quoted(const QString& argument) {
+    static const QRegularExpression plain(QStringLiteral("^[A-Za-z0-9_./:=@%+,-]+$"));
+    if (plain.match(argument).hasMatch())
+        return argument;
+    return QLatin1Char('\'') +
+           QString(argument).replace(QLatin1Char('\''), QStringLiteral("'\\''")) +
+           QLatin1Char('\'');
+}
+
+// A column of the summary, filled to width.
+QString cell(const QString& text, int width) {
+    return text.leftJustified(width);
+}
+} // namespace
+
+DeskRun::DeskRun(const Options& options, const QStringList& arguments)
+    : options(options), arguments(arguments) {}
+
+DeskRun::~DeskRun() {
+    for (const auto& child : children) {
+        if (child->process && child->process->state() != QProcess::NotRunning) {
+            child->process->kill();
+            child->process->waitForFinished(kStopWaitMs);
+        }
+    }
+}
+
+QString DeskRun::ChildFolder(const QString& base, const QString& port) {
+    return QDir(base).filePath(QFileInfo(port).fileName());
+}
+
+int DeskRun::Start() {
+    // The desk's data folder: --data-dir, or the tool's own.
+    base = MainWindow::DataFolder();
+    QStringList ports = options.ports;
+    if (options.all)
+        ports = PortList::DevicePortPaths(PortList::Available());
+    if (ports.isEmpty()) {
+        say(stderr, QStringLiteral("No device port was found."));
+        qCWarning(lcApp).noquote() << "no device port was found for --all";
+        return NoDeviceFound;
+    }
+    QStringList names;
+    for (const QString& port : ports) {
+        auto child = std::make_unique<Child>();
+        child->port = port;
+        child->name = QFileInfo(port).fileName();
+        // Two links of the same name in different folders get folders of their own.
+        for (int n = 2; names.contains(child->name); ++n)
+            child->name = QFileInfo(port).fileName() + QLatin1Char('-') + QString::number(n);
+        names << child->name;
+        children.push_back(std::move(child));
+    }
+    qCInfo(lcApp).noquote() << "updating" << ports.size() << "devices at once:" << ports.join(", ");
+    for (const auto& child : children)
+        startChild(*child);
+    return -1;
+}
+
+void DeskRun::startChild(Child& child) {
+    QStringList args = {options.check ? QStringLiteral("--check") : QStringLiteral("--update"),
+                        QStringLiteral("--json"),
+                        QStringLiteral("--port"),
+                        child.port,
+                        QStringLiteral("--data-dir"),
+                        QDir(base).filePath(child.name),
+                        QStringLiteral("--timeout"),
+                        QString::number(options.timeoutSeconds)};
+    if (!options.serviceUrl.isEmpty())
+        args << QStringLiteral("--service-url") << options.serviceUrl;
+    if (options.force)
+        args << QStringLiteral("--force");
+    if (options.verbose)
+        args << QStringLiteral("--verbose");
+    if (!options.expectSha256.isEmpty())
+        args << QStringLiteral("--expect-sha256") << options.expectSha256;
+    child.process = std::make_unique<QProcess>();
+    Child* c = &child;
+    connect(child.process.get(), &QProcess::readyReadStandardOutput, this,
+            [this, c] { onOutput(*c); });
+    connect(child.process.get(), &QProcess::readyReadStandardError, this,
+            [this, c] { onErrorOutput(*c); });
+    connect(child.process.get(), qOverload<int, QProcess::ExitStatus>(&QProcess::finished), this,
+            [this, c](int code, QProcess::ExitStatus status) {
+                onFinished(*c, status == QProcess::NormalExit ? code : CommandLine::Interrupted);
+            });
+    connect(child.process.get(), &QProcess::errorOccurred, this,
+            [this, c](QProcess::ProcessError e) {
+                if (e == QProcess::FailedToStart)
+                    onFinished(*c, CommandLine::Interrupted);
+            });
+    child.clock.start();
+    qCDebug(lcApp).noquote() << "starting" << QCoreApplication::applicationFilePath()
+                             << args.join(QLatin1Char(' '));
+    child.process->start(QCoreApplication::applicationFilePath(), args);
+}
+
+void DeskRun::say(FILE* stream, const QString& line) {
+    Print(stream, line + QLatin1Char('\n'));
+}
+
+// A child's standard output: one JSON event per whole line.
+void DeskRun::onOutput(Child& child) {
+    child.out += child.process->readAllStandardOutput();
+    for (int end = child.out.indexOf('\n'); end >= 0; end = child.out.indexOf('\n')) {
+        const QByteArray line = child.out.left(end);
+        child.out.remove(0, end + 1);
+        const QJsonDocument doc = QJsonDocument::fromJson(line);
+        if (doc.isObject())
+            onEvent(child, doc.object().toVariantMap());
+    }
+}
+
+// A child's warnings, a whole line at a time, with its port's name.
+void DeskRun::onErrorOutput(Child& child) {
+    child.err += child.process->readAllStandardError();
+    for (int end = child.err.indexOf('\n'); end >= 0; end = child.err.indexOf('\n')) {
+        const QString line = QString::fromLocal8Bit(child.err.left(end));
+        child.err.remove(0, end + 1);
+        say(stderr, child.name + QStringLiteral(": ") + line);
+    }
+}
+
+void DeskRun::onEvent(Child& child, QVariantMap event) {
+    const QString name = event.value(QStringLiteral("event")).toString();
+    if (name == QLatin1String("start"))
+        child.log = event.value(QStringLiteral("log")).toString();
+    if (name == QLatin1String("device")) {
+        const QString version = event.value(QStringLiteral("version")).toString();
+        if (child.deviceNumber.isEmpty())
+            child.deviceNumber = event.value(QStringLiteral("deviceNumber")).toString();
+        if (child.before.isEmpty())
+            child.before = version;
+        child.after = version;
+    }
+    if (name == QLatin1String("done"))
+        child.result = event.value(QStringLiteral("result")).toString();
+    if (name == QLatin1String("error"))
+        child.error = event.value(QStringLiteral("text")).toString();
+    event.insert(QStringLiteral("port"), child.port);
+    if (options.json) {
+        say(stdout,
+            QString::fromUtf8(
+                QJsonDocument(QJsonObject::fromVariantMap(event)).toJson(QJsonDocument::Compact)));
+        return;
+    }
+    const QDateTime time =
+        QDateTime::fromString(event.value(QStringLiteral("time")).toString(), Qt::ISODateWithMs);
+    say(stdout, QStringLiteral("%1: %2 %3: %4")
+                    .arg(child.name, time.toString(QStringLiteral("HH:mm:ss.zzz")), name,
+                         Describe(name, event)));
+}
+
+void DeskRun::onFinished(Child& child, int code) {
+    if (child.done)
+        return;
+    child.done = true;
+    onOutput(child);
+    onErrorOutput(child);
+    child.code = code;
+    if (code != Updated && code != Offered)
+        child.result = kFailed;
+    qCInfo(lcApp).noquote() << child.port << "ended with exit code" << code;
+    for (const auto& other : children) {
+        if (!other->done)
+            return;
+    }
+    summarise();
+    QCoreApplication::exit(exitCode);
+}
+
+int DeskRun::Interrupted() {
+    if (finished)
+        return exitCode;
+    qCWarning(lcApp).noquote() << "asked to stop: stopping every device's run";
+    for (const auto& child : children) {
+        if (child->process && child->process->state() != QProcess::NotRunning)
+            child->process->terminate();
+    }
+    for (const auto& child : children) {
+        if (child->process && !child->done) {
+            child->process->waitForFinished(kStopWaitMs);
+            onFinished(*child, child->process->state() == QProcess::NotRunning &&
+                                       child->process->exitStatus() == QProcess::NormalExit
+                                   ? child->process->exitCode()
+                                   : CommandLine::Interrupted);
+        }
+    }
+    if (!finished)
+        summarise();
+    exitCode = CommandLine::Interrupted;
+    return exitCode;
+}
+
+QString DeskRun::retryCommand() const {
+    QStringList command = {quoted(arguments.value(0, QStringLiteral("tembra-update-tool")))};
+    for (int i = 1; i < arguments.size(); ++i) {
+        const QString& argument = arguments.at(i);
+        if (argument == QLatin1String("--port") || argument == QLatin1String("-port")) {
+            ++i; // and its value
+            continue;
+        }
+        if (argument.startsWith(QLatin1String("--port=")) || argument == QLatin1String("--all"))
+            continue;
+        command << quoted(argument);
+    }
+    for (const auto& child : children) {
+        if (child->result == kFailed)
+            command << QStringLiteral("--port") << quoted(child->port);
+    }
+    return command.join(QLatin1Char(' '));
+}
+
+void DeskRun::summarise() {
+    finished = true;
+    int failed = 0;
+    QVariantList rows;
+    for (const auto& child : children) {
+        failed += child->result == kFailed ? 1 : 0;
+        QVariantMap row = {{QStringLiteral("port"), child->port},
+                           {QStringLiteral("deviceNumber"), child->deviceNumber},
+                           {QStringLiteral("versionBefore"), child->before},
+                           {QStringLiteral("versionAfter"), child->after},
+                           {QStringLiteral("result"), child->result},
+                           {QStringLiteral("code"), child->code},
+                           {QStringLiteral("seconds"), child->clock.elapsed() / 1000.0},
+                           {QStringLiteral("log"), child->log}};
+        if (!child->error.isEmpty())
+            row.insert(QStringLiteral("error"), child->error);
+        rows << row;
+    }
+    exitCode = failed > 0 ? SomeDevicesFailed : Updated;
+    const QString retry = failed > 0 ? retryCommand() : QString();
+    qCInfo(lcApp).noquote() << children.size() - size_t(failed) << "of" << children.size()
+                            << "devices ended well"
+                            << (retry.isEmpty() ? QString() : "; retry: " + retry);
+    if (options.json) {
+        QVariantMap summary = {{QStringLiteral("event"), QStringLiteral("summary")},
+                               {QStringLiteral("time"), IsoTime(QDateTime::currentDateTime())},
+                               {QStringLiteral("devices"), rows},
+                               {QStringLiteral("failed"), failed}};
+        if (!retry.isEmpty())
+            summary.insert(QStringLiteral("retry"), retry);
+        say(stdout, QString::fromUtf8(QJsonDocument(QJsonObject::fromVariantMap(summary))
+                                          .toJson(QJsonDocument::Compact)));
+        return;
+    }
+    // A table: one row per device, columns as wide as their longest text.
+    const QStringList headings = {QStringLiteral("port"),    QStringLiteral("device number"),
+                                  QStringLiteral("version"), QStringLiteral("result"),
+                                  QStringLiteral("exit"),    QStringLiteral("time"),
+                                  QStringLiteral("log")};
+    QList<QStringList> table = {headings};
+    for (const auto& child : children) {
+        const QString version = child->before == child->after || child->after.isEmpty()
+                                    ? child->before
+                                    : child->before + QStringLiteral(" -> ") + child->after;
+        table << QStringList{child->name,
+                             child->deviceNumber,
+                             version,
+                             child->result,
+                             QString::number(child->code),
+                             QString::number(child->clock.elapsed() / 1000.0, 'f', 1) +
+                                 QStringLiteral(" s"),
+                             child->log};
+    }
+    QList<int> widths;
+    for (int column = 0; column < headings.size(); ++column) {
+        int width = 0;
+        for (const QStringList& row : table)
+            width = qMax(width, row.at(column).size());
+        widths << width;
+    }
+    say(stdout, QStringLiteral("summary: %1 of %2 devices ended well")
+                    .arg(children.size() - size_t(failed))
+                    .arg(children.size()));
+    for (const QStringList& row : table) {
+        QStringList cells;
+        for (int column = 0; column < row.size(); ++column)
+            cells << cell(row.at(column), column + 1 < row.size() ? widths.at(column) : 0);
+        say(stdout, QStringLiteral("  ") + cells.join(QStringLiteral("  ")));
+    }
+    if (!retry.isEmpty())
+        say(stdout, QStringLiteral("retry the failed devices: ") + retry);
+}
