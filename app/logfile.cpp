@@ -1,6 +1,7 @@
 #include "app/logfile.h"
 
 #include "app/globals.h"
+#include "app/logging.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -248,6 +249,7 @@ QStringList Header(const QString& dataFolder, const QStringList& arguments) {
         QStringLiteral("platform: %1").arg(QGuiApplication::platformName()),
         QStringLiteral("settings and firmware: %1").arg(dataFolder),
         QStringLiteral("command line: %1").arg(command.join(QLatin1Char(' '))),
+        QStringLiteral("log form: %1").arg(Wire::FormVersion),
     };
 }
 

@@ -43,6 +43,10 @@ const qint32 kBaudRate = 115200;
 // bytes back for up to 16 ms (their latency timer): 20 ms covers one such
 // hold-back and is still far below anything a user notices.
 const int kReplyQuietMs = 20;
+// A port's name as the toolkit gives it ("ttyACM0"), as a path.
+QString systemPath(const QString& name) {
+    return name.startsWith(QLatin1Char('/')) ? name : QStringLiteral("/dev/") + name;
+}
 // How often the port of an update is looked for in the port list (a port
 // can go from the list without its line hanging up).
 const int kListingCheckMs = 1000;
@@ -230,6 +234,7 @@ bool MainWindow::OpenComPort(const QString& name) {
                 });
             });
     qCDebug(lcApp).noquote() << "串口已打开";
+    Wire::PortOpened(name);
     if (UpdateUnderWay())
         listingTimer->start();
     UpdateEvents::instance()->portOpened(name);
@@ -248,6 +253,7 @@ void MainWindow::CloseComPort() {
         return;
     serialPort->close();
     qCDebug(lcApp).noquote() << "串口已关闭";
+    Wire::PortClosed(systemPath(serialPort->portName()));
 }
 
 void MainWindow::onPortLost(const QString& reason) {
@@ -260,12 +266,12 @@ void MainWindow::onPortLost(const QString& reason) {
     }
     qCDebug(lcApp).noquote() << "port" << serialPort->portName()
                              << "lost its line (" + reason + "): closing it";
+    Wire::PortLost(systemPath(serialPort->portName()), reason);
     // What the device sent before its line went is its whole reply: a device
     // may answer and restart at once.
     const QByteArray rest = serialPort->readAll();
     if (!rest.isEmpty()) {
-        qCDebug(lcApp).noquote() << "received, id" << Globals::currentOrder << ":"
-                                 << rest.toHex(' ');
+        Wire::Received(Globals::currentOrder, rest);
         appendReceived(rest);
     }
     if (!Globals::ReceivedData->isEmpty()) {
@@ -308,8 +314,7 @@ bool MainWindow::writeCommand(const char* data, qint64 length, int order) {
     else
         silenceTimer->stop();
     if (length > 0) {
-        qCDebug(lcApp).noquote() << "sent, id" << order << ":"
-                                 << QByteArray::fromRawData(data, int(length)).toHex(' ');
+        Wire::Sent(order, QByteArray::fromRawData(data, int(length)));
         serialPort->write(data, length);
         // Out now rather than on the next pass of the event loop: the device
         // answers each packet, so every turn of the loop is latency.

@@ -124,8 +124,7 @@ void MainWindow::HandlerData() {
     const QByteArray newBytes = serialPort->readAll();
     if (newBytes.isEmpty())
         return;
-    qCDebug(lcApp).noquote() << "received, id" << Globals::currentOrder << ":"
-                             << newBytes.toHex(' ');
+    Wire::Received(Globals::currentOrder, newBytes);
     appendReceived(newBytes);
     // Any byte from the boot loader shows that it still answers.
     if (IsBootLoaderCommand(Globals::currentOrder)) {

@@ -30,6 +30,7 @@ void ThreadComPort::run() {
             portName = name;
             Globals::PortName = name;
             qCDebug(lcDevice).noquote() << "端口：" + name;
+            Wire::PortFound(name);
         }
         SleepUnlessInterrupted(this, PollMs);
         // Ends at this safe point when the tool shuts down.

@@ -1,4 +1,5 @@
 // Plays the device on a pseudo-terminal until interrupted, printing its port.
+#include "sim/replay.h"
 #include "sim/simdevice.h"
 
 #include <csignal>
@@ -27,6 +28,26 @@ void pointLink(const std::string& link, const std::string& port) {
     if (::symlink(port.c_str(), fresh.c_str()) == 0)
         ::rename(fresh.c_str(), link.c_str());
 }
+// Plays the device's side of a logged run: 0 at the end of the log (the
+// device then stays until interrupted), 1 on a write that differs.
+int playLog(const std::string& log, const std::string& link) {
+    std::vector<sim::WireEvent> events;
+    std::string why;
+    if (!sim::ReadWireLog(log, &events, &why)) {
+        std::fprintf(stderr, "replay: %s\n", why.c_str());
+        return 2;
+    }
+    sim::Replay replay(std::move(events), log, [&link](const std::string& port) {
+        pointLink(link, port);
+        std::printf("%s\n", port.empty() ? "(gone)" : port.c_str());
+        std::fflush(stdout);
+    });
+    if (!replay.Run([] { return running != 0; }))
+        return 1;
+    while (running)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return 0;
+}
 } // namespace
 
 int main(int argc, char** argv) {
@@ -34,6 +55,8 @@ int main(int argc, char** argv) {
     // A stable path that follows the device's port across its restart, as
     // the links under /dev/serial/by-id/ do; gone while the device is.
     std::string link;
+    // A log of the tool whose device side is played instead.
+    std::string replay;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--boot") == 0)
             config.startMode = sim::Mode::BootLoader;
@@ -43,6 +66,8 @@ int main(int argc, char** argv) {
             config.chunkSize = static_cast<size_t>(std::atoi(argv[++i]));
         else if (std::strcmp(argv[i], "--link") == 0 && i + 1 < argc)
             link = argv[++i];
+        else if (std::strcmp(argv[i], "--replay") == 0 && i + 1 < argc)
+            replay = argv[++i];
         else if (std::strcmp(argv[i], "--nak-at") == 0 && i + 1 < argc)
             config.nakOnceAtPacket = std::atoi(argv[++i]);
         else if (std::strcmp(argv[i], "--unplug-at") == 0 && i + 1 < argc)
@@ -64,13 +89,16 @@ int main(int argc, char** argv) {
             std::fprintf(stderr,
                          "usage: %s [--boot] [--line-timing] [--chunk N] [--link PATH]\n"
                          "          [--nak-at K] [--unplug-at K [--return-after MS]]\n"
-                         "          [--wrong-crc N] [--mute-v] [--silent] [--version A.B.C]\n",
-                         argv[0]);
+                         "          [--wrong-crc N] [--mute-v] [--silent] [--version A.B.C]\n"
+                         "       %s --replay LOG [--link PATH]\n",
+                         argv[0], argv[0]);
             return 2;
         }
     }
     std::signal(SIGINT, onSignal);
     std::signal(SIGTERM, onSignal);
+    if (!replay.empty())
+        return playLog(replay, link);
     sim::SimDevice device(config);
     device.plug();
     pointLink(link, device.portPath());

@@ -259,8 +259,50 @@ private slots:
             QFile log(result.events.first().value("log").toString());
             QVERIFY(log.open(QIODevice::ReadOnly));
             const QByteArray lines = log.readAll();
-            QVERIFY(lines.contains("sent, id 2 ") && !lines.contains("sent, id 32 "));
+            QVERIFY(lines.contains("sent, id 2: ") && !lines.contains("sent, id 32: "));
         }
+    }
+
+    // Logs of whole runs replay on the simulated device, to the same end as
+    // when they were made; a replay whose log was changed stops at the write
+    // that differs, and the tool fails instead of waiting for good.
+    void replays_data() {
+        QTest::addColumn<QString>("log");
+        QTest::addColumn<bool>("changed");
+        QTest::newRow("a whole update") << "update.log" << false;
+        QTest::newRow("a NAK and the transfer again") << "nak.log" << false;
+        QTest::newRow("unplugged mid-transfer, back in the boot loader")
+            << "unplugged.log" << false;
+        QTest::newRow("a write changed") << "update.log" << true;
+    }
+    void replays() {
+        QFETCH(QString, log);
+        QFETCH(bool, changed);
+        QFile recorded(QStringLiteral(TEMBRA_REPLAYS "/") + log);
+        QVERIFY(recorded.open(QIODevice::ReadOnly));
+        QByteArray text = recorded.readAll();
+        const QRegularExpression ended(R"(run (?:ended|failed) with exit code (\d+))");
+        const int code = ended.match(QString::fromUtf8(text)).captured(1).toInt();
+        if (changed) // the tool's second write, the version query, as it never is
+            text.replace("sent, id 4: 6e 01 03 03 8f 6e", "sent, id 4: 6e 01 03 03 8f 00");
+        QFile replayed(dir.filePath(log));
+        QVERIFY(replayed.open(QIODevice::WriteOnly) && replayed.write(text) == text.size());
+        replayed.close();
+        startSims({"--replay", replayed.fileName()}, {"--image-size", "4096"});
+        QElapsedTimer clock;
+        clock.start();
+        const Result result = run({"--update", "--json", "--port", "LINK", "--service-url", "URL",
+                                   "--data-dir", "DIR/data-" + log, "--timeout", "10"});
+        device.waitForFinished(changed ? 10000 : 0);
+        const QByteArray said = device.readAllStandardError();
+        if (!changed) {
+            QVERIFY2(result.code == code, result.out.constData());
+            QVERIFY(clock.elapsed() < 20000);
+            return;
+        }
+        QCOMPARE(device.exitCode(), 1);
+        QVERIFY2(said.contains("write 2 of the tool differs") && said.contains("line 23"), said);
+        QCOMPARE(result.code, 7);
     }
 
     // Three devices at once, one of which never confirms the checksum: two

@@ -267,13 +267,14 @@ private slots:
         QCOMPARE(lines.value(4), QStringLiteral("platform: offscreen"));
         QCOMPARE(lines.value(5), QStringLiteral("settings and firmware: /data/folder"));
         QCOMPARE(lines.value(6), QStringLiteral("command line: tool --port 'a b'"));
-        QCOMPARE(lines.size(), 9);
+        QCOMPARE(lines.value(7), QStringLiteral("log form: 1"));
+        QCOMPARE(lines.size(), 10);
         QVERIFY(
             QRegularExpression(
                 R"(^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} tembra\.app debug: a line for the file$)")
-                .match(lines.value(7))
+                .match(lines.value(8))
                 .hasMatch());
-        QVERIFY(lines.value(8).endsWith(" outcome: ok"));
+        QVERIFY(lines.value(9).endsWith(" outcome: ok"));
 
         // A file stops at its limit, and says so in its last line.
         LogFile::SetMaxBytes(400);

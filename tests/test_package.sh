@@ -2,7 +2,8 @@
 # The Debian package, unpacked: the executable, the desktop entry, the icons
 # and the documents are in place; the unpacked tool, started from a folder its
 # user cannot write, runs, keeps its files in the user's data folder and ends
-# cleanly when asked to.
+# cleanly when asked to; a log it makes replays with the simulator built
+# beside it.
 set -euo pipefail
 build_dir="$1"
 debs=("$build_dir"/tembra-update-tool_*.deb)
@@ -92,5 +93,39 @@ grep -q "tembra.device debug: 监控串口已开启" "${logs[0]}" || fail "the l
 if grep -qE "Destroyed while thread|Segmentation|Aborted" "$log"; then
     cat "$log"
     fail "the tool did not end cleanly"
+fi
+# A log made by the packaged tool replays with the simulator built beside it:
+# the same check, against the replayed device, ends the same way.
+sim="$build_dir/tembra-sim-device"
+service="$build_dir/tembra-update-service"
+if [ -x "$sim" ] && [ -x "$service" ]; then
+    run_tool() { # port data-folder
+        env -i PATH=/usr/bin:/bin HOME="$work" QT_QPA_PLATFORM=offscreen TEMBRA_TEST_TIME_SCALE=0.2 \
+            "$exe" --check --port "$1" --service-url "$url" --data-dir "$2" >>"$work/check.out" 2>&1
+    }
+    wait_for() { for _ in $(seq 1 100); do [ -e "$1" ] && [ -s "$1" -o -L "$1" ] && return; sleep 0.1; done; }
+    "$service" --image-size 2048 >"$work/service.out" &
+    service_pid=$!
+    "$sim" --link "$work/device" >/dev/null &
+    device_pid=$!
+    wait_for "$work/service.out"
+    wait_for "$work/device"
+    url="http://127.0.0.1:$(head -n 1 "$work/service.out")/"
+    recorded=0
+    run_tool "$work/device" "$work/recorded" || recorded=$?
+    kill "$device_pid"
+    wait "$device_pid" 2>/dev/null || true
+    recorded_log=("$work"/recorded/logs/tembra-update-tool-*.log)
+    "$sim" --replay "${recorded_log[0]}" --link "$work/replayed" >/dev/null 2>"$work/replay.err" &
+    replay_pid=$!
+    wait_for "$work/replayed"
+    replayed=0
+    run_tool "$work/replayed" "$work/replay" || replayed=$?
+    kill "$replay_pid" "$service_pid" 2>/dev/null || true
+    wait "$replay_pid" "$service_pid" 2>/dev/null || true
+    if [ "$recorded" -ne 10 ] || [ "$replayed" -ne 10 ]; then
+        cat "$work/check.out" "$work/replay.err"
+        fail "the check ended with $recorded, its replay with $replayed (10 expected)"
+    fi
 fi
 echo "PASS: $(basename "$deb")"
