@@ -3,6 +3,7 @@
 #include "app/logging.h"
 #include "app/mainwindow.h"
 #include "device/portlist.h"
+#include "util/utility.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -10,7 +11,6 @@
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QRegularExpression>
 
 using namespace CommandLine;
 
@@ -18,16 +18,6 @@ namespace {
 // How long stopped children are given to say where they stood.
 const int kStopWaitMs = 10000;
 const QString kFailed = QStringLiteral("failed");
-
-// An argument as a shell reads it back.
-QString quoted(const QString& argument) {
-    static const QRegularExpression plain(QStringLiteral("^[A-Za-z0-9_./:=@%+,-]+$"));
-    if (plain.match(argument).hasMatch())
-        return argument;
-    return QLatin1Char('\'') +
-           QString(argument).replace(QLatin1Char('\''), QStringLiteral("'\\''")) +
-           QLatin1Char('\'');
-}
 
 // A column of the summary, filled to width.
 QString cell(const QString& text, int width) {
@@ -215,7 +205,8 @@ int DeskRun::Interrupted() {
 }
 
 QString DeskRun::retryCommand() const {
-    QStringList command = {quoted(arguments.value(0, QStringLiteral("tembra-update-tool")))};
+    QStringList command = {
+        Utility::ShellQuoted(arguments.value(0, QStringLiteral("tembra-update-tool")))};
     for (int i = 1; i < arguments.size(); ++i) {
         const QString& argument = arguments.at(i);
         if (argument == QLatin1String("--port") || argument == QLatin1String("-port")) {
@@ -224,11 +215,11 @@ QString DeskRun::retryCommand() const {
         }
         if (argument.startsWith(QLatin1String("--port=")) || argument == QLatin1String("--all"))
             continue;
-        command << quoted(argument);
+        command << Utility::ShellQuoted(argument);
     }
     for (const auto& child : children) {
         if (child->result == kFailed)
-            command << QStringLiteral("--port") << quoted(child->port);
+            command << QStringLiteral("--port") << Utility::ShellQuoted(child->port);
     }
     return command.join(QLatin1Char(' '));
 }

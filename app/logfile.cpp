@@ -2,13 +2,13 @@
 
 #include "app/globals.h"
 #include "app/logging.h"
+#include "util/utility.h"
 
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
-#include <QRegularExpression>
 #include <QSysInfo>
 #include <cstdio>
 #include <mutex>
@@ -164,14 +164,6 @@ void prune(const QDir& dir, int keep, const QString& current) {
     }
 }
 
-QString quoted(const QString& argument) {
-    if (!argument.isEmpty() &&
-        !argument.contains(QRegularExpression(QStringLiteral("[\\s'\"\\\\$`]"))))
-        return argument;
-    return QLatin1Char('\'') +
-           QString(argument).replace(QLatin1Char('\''), QStringLiteral("'\\''")) +
-           QLatin1Char('\'');
-}
 } // namespace
 
 QString Start(const QString& folder, const QStringList& header, int keep) {
@@ -236,7 +228,7 @@ void SetMaxBytes(qint64 bytes) {
 QStringList Header(const QString& dataFolder, const QStringList& arguments) {
     QStringList command;
     for (const QString& argument : arguments)
-        command << quoted(argument);
+        command << Utility::ShellQuoted(argument);
     return {
         QStringLiteral("Tembra Update Tool %1").arg(Globals::Version),
         QStringLiteral("commit: %1")

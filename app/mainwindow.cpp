@@ -6,6 +6,7 @@
 #include "app/state/updateevents.h"
 #include "app/toolkit.h"
 #include "device/platform.h"
+#include "device/portlist.h"
 #include "device/threadcomport.h"
 #include "device/threadmonitordevice.h"
 #include "device/threadsleep.h"
@@ -43,10 +44,6 @@ const qint32 kBaudRate = 115200;
 // bytes back for up to 16 ms (their latency timer): 20 ms covers one such
 // hold-back and is still far below anything a user notices.
 const int kReplyQuietMs = 20;
-// A port's name as the toolkit gives it ("ttyACM0"), as a path.
-QString systemPath(const QString& name) {
-    return name.startsWith(QLatin1Char('/')) ? name : QStringLiteral("/dev/") + name;
-}
 // How often the port of an update is looked for in the port list (a port
 // can go from the list without its line hanging up).
 const int kListingCheckMs = 1000;
@@ -253,7 +250,7 @@ void MainWindow::CloseComPort() {
         return;
     serialPort->close();
     qCDebug(lcApp).noquote() << "串口已关闭";
-    Wire::PortClosed(systemPath(serialPort->portName()));
+    Wire::PortClosed(PortList::SystemPath(serialPort->portName()));
 }
 
 void MainWindow::onPortLost(const QString& reason) {
@@ -266,7 +263,7 @@ void MainWindow::onPortLost(const QString& reason) {
     }
     qCDebug(lcApp).noquote() << "port" << serialPort->portName()
                              << "lost its line (" + reason + "): closing it";
-    Wire::PortLost(systemPath(serialPort->portName()), reason);
+    Wire::PortLost(PortList::SystemPath(serialPort->portName()), reason);
     // What the device sent before its line went is its whole reply: a device
     // may answer and restart at once.
     const QByteArray rest = serialPort->readAll();

@@ -67,13 +67,16 @@ bool FindDevicePort(const QList<PortEntry>& ports, QString* name) {
     }
     return false;
 }
+QString SystemPath(const QString& name) {
+    return name.startsWith(QLatin1Char('/')) ? name : QStringLiteral("/dev/") + name;
+}
+
 QStringList DevicePortPaths(const QList<PortEntry>& ports) {
     QStringList paths;
     for (const PortEntry& port : ports) {
         if (!FindDevicePort({port}, nullptr))
             continue;
-        paths << (port.name.startsWith(QLatin1Char('/')) ? port.name
-                                                         : QStringLiteral("/dev/") + port.name);
+        paths << SystemPath(port.name);
     }
     return paths;
 }

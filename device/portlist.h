@@ -23,7 +23,9 @@ void ResetProvider();
 // The device's port: the first whose description contains "USB CDC", or else
 // "velmorix", in any letter case. Returns false when none matches.
 bool FindDevicePort(const QList<PortEntry>& ports, QString* name);
-// Every device port of the list, in its order, as paths: a name the system
-// lists below /dev ("ttyACM0") becomes "/dev/ttyACM0".
+// A port's name as a path: a name the system lists below /dev ("ttyACM0")
+// becomes "/dev/ttyACM0"; a path stays as it is.
+QString SystemPath(const QString& name);
+// Every device port of the list, in its order, as paths.
 QStringList DevicePortPaths(const QList<PortEntry>& ports);
 } // namespace PortList

@@ -121,7 +121,9 @@ private slots:
     void languages() {
         QFETCH(QStringList, languages);
         QFETCH(QString, button);
-        Translations::Install(languages);
+        const bool translated = !Translations::Install(languages).isEmpty();
+        if (!translated && button != QLatin1String("1.Update Firmware"))
+            QSKIP("the translations were not built: Qt's Linguist tools are not installed");
         InitPage page;
         Translations::Remove();
         QCOMPARE(page.findChild<QPushButton*>("BtnUpdate")->text(), button);

@@ -1,6 +1,7 @@
 #include "util/utility.h"
 
 #include <QCryptographicHash>
+#include <QRegularExpression>
 #include <QVariant>
 
 namespace Utility {
@@ -57,6 +58,15 @@ QString Printable(const QString& text) {
             out += QStringLiteral("\\u%1").arg(uint(code), 4, 16, QLatin1Char('0'));
     }
     return out;
+}
+
+QString ShellQuoted(const QString& argument) {
+    static const QRegularExpression plain(QStringLiteral("^[A-Za-z0-9_./:=@%+,-]+$"));
+    if (plain.match(argument).hasMatch())
+        return argument;
+    return QLatin1Char('\'') +
+           QString(argument).replace(QLatin1Char('\''), QStringLiteral("'\\''")) +
+           QLatin1Char('\'');
 }
 
 QString Md5Hex(const QString& text) {

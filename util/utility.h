@@ -24,6 +24,10 @@ QString Printable(const QByteArray& bytes);
 // The same for text: printable characters as they are, others as \xNN or \uNNNN.
 QString Printable(const QString& text);
 
+// An argument as a POSIX shell reads it back: as it is when it holds only
+// characters a shell takes literally, else in single quotes.
+QString ShellQuoted(const QString& argument);
+
 // MD5 of the UTF-8 bytes as 32 lower-case hex digits; an empty text gives "".
 QString Md5Hex(const QString& text);
 
