@@ -13,7 +13,7 @@
 namespace Translations {
 namespace {
 const QString kToolFile = QStringLiteral("tembra");
-const QString kToolkitFile = QStringLiteral("qtbase");
+const QStringList kToolkitFiles = {QStringLiteral("qtbase"), QStringLiteral("qtserialport")};
 const QString kPrefix = QStringLiteral("_");
 
 std::vector<std::unique_ptr<QTranslator>> installed;
@@ -52,8 +52,10 @@ QString Install(const QStringList& languages) {
         const QLocale locale(language);
         if (!installFrom(locale, kToolFile, Folders()))
             continue;
-        // The standard dialogs' buttons, where the system has them.
-        installFrom(locale, kToolkitFile, {Toolkit::TranslationsFolder()});
+        // The standard dialogs' buttons and the serial port's reasons, where
+        // the system has them.
+        for (const QString& file : kToolkitFiles)
+            installFrom(locale, file, {Toolkit::TranslationsFolder()});
         qCDebug(lcApp).noquote() << "translations loaded for" << language;
         return language;
     }

@@ -1,5 +1,6 @@
 #include "device/platform.h"
 
+#include <QCoreApplication>
 #include <QSerialPort>
 #include <QSysInfo>
 
@@ -73,8 +74,10 @@ QString OpenFailureReason(const QSerialPort* port) {
             continue;
         if (::kill(pid_t(pid), 0) != 0 && errno != EPERM)
             continue; // a lock left behind by a program that has ended
-        return QStringLiteral("Device or resource busy (in use by %1, process %2)")
-            .arg(program.isEmpty() ? QStringLiteral("another program") : program)
+        return QCoreApplication::translate("Platform",
+                                           "Device or resource busy (in use by %1, process %2)")
+            .arg(program.isEmpty() ? QCoreApplication::translate("Platform", "another program")
+                                   : program)
             .arg(pid);
     }
 #endif

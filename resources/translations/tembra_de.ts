@@ -317,6 +317,17 @@ Das Werkzeug jetzt schließen?</translation>
     </message>
 </context>
 <context>
+    <name>Platform</name>
+    <message>
+        <source>Device or resource busy (in use by %1, process %2)</source>
+        <translation>Gerät oder Ressource belegt (benutzt von %1, Prozess %2)</translation>
+    </message>
+    <message>
+        <source>another program</source>
+        <translation>einem anderen Programm</translation>
+    </message>
+</context>
+<context>
     <name>ProgressPanel</name>
     <message>
         <source>Asking the update service</source>

@@ -317,6 +317,17 @@ Close the tool now?</source>
     </message>
 </context>
 <context>
+    <name>Platform</name>
+    <message>
+        <source>Device or resource busy (in use by %1, process %2)</source>
+        <translation>设备或资源忙（被 %1 使用，进程 %2）</translation>
+    </message>
+    <message>
+        <source>another program</source>
+        <translation>另一个程序</translation>
+    </message>
+</context>
+<context>
     <name>ProgressPanel</name>
     <message>
         <source>Asking the update service</source>
