@@ -300,6 +300,9 @@ bool MainWindow::writeCommand(const char* data, qint64 length, int order) {
         return false;
     }
     Globals::ReceivedData->clear();
+    // What came during a restart pause before this write answers an earlier
+    // command, as the buffer's bytes do.
+    receivedInPause.clear();
     Globals::currentOrder = order;
     replyQuietTimer->stop();
     receiveOverflowLogged = false;
@@ -311,7 +314,11 @@ bool MainWindow::writeCommand(const char* data, qint64 length, int order) {
     else
         silenceTimer->stop();
     if (length > 0) {
-        Wire::Sent(order, QByteArray::fromRawData(data, int(length)));
+        const QByteArray bytes = QByteArray::fromRawData(data, int(length));
+        if (order == XModemDAL::IdSendPacket)
+            Wire::PacketSent(XModemDAL::PacketIndex, bytes);
+        else
+            Wire::Sent(order, bytes);
         serialPort->write(data, length);
         // Out now rather than on the next pass of the event loop: the device
         // answers each packet, so every turn of the loop is latency.
