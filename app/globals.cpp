@@ -34,7 +34,11 @@ void ShowStatus(QLabel* label, const QString& text, StatusKind kind) {
 }
 
 void SetStatusText(const QString& text) {
+    QLabel* label = StatusLabel.data();
+    // The transfer sets its text after every packet; it changes once a KB.
+    if (label && label->text() == text)
+        return;
     qCDebug(lcApp).noquote() << "status text:" << text;
-    ShowStatus(StatusLabel.data(), text);
+    ShowStatus(label, text);
 }
 } // namespace Globals

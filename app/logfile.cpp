@@ -27,6 +27,8 @@ const QString kNameTime = QStringLiteral("yyyyMMdd-HHmmss-zzz");
 const QString kLineTime = QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz");
 const QByteArray kEndedWell = "outcome: ok";
 const QByteArray kEndedBadly = "outcome: failed";
+// How many runs starting in the same millisecond get files of their own.
+const int kMaxNameClashes = 100;
 // Room for the line that says the limit was reached.
 const qint64 kLimitLineRoom = 160;
 // How much of a file's end is read to learn how its run ended.
@@ -169,16 +171,29 @@ void prune(const QDir& dir, int keep, const QString& current) {
 QString Start(const QString& folder, const QStringList& header, int keep) {
     Stop(false);
     QDir dir(folder);
-    const QString path =
-        QDir(dir.absolutePath())
-            .filePath(kPrefix + QDateTime::currentDateTime().toString(kNameTime) + kSuffix);
+    const QString stem = QDir(dir.absolutePath())
+                             .filePath(kPrefix + QDateTime::currentDateTime().toString(kNameTime));
+    QString path = stem + kSuffix;
     auto* opened = new QFile(path);
     QString reason;
-    if (!dir.mkpath(QStringLiteral(".")) || !QFile::setPermissions(dir.absolutePath(), kFolderMode))
+    if (!dir.mkpath(QStringLiteral(".")) ||
+        !QFile::setPermissions(dir.absolutePath(), kFolderMode)) {
         reason = QStringLiteral("its folder cannot be made");
-    else if (!opened->open(QIODevice::Append | QIODevice::Text) ||
-             !opened->setPermissions(kFileMode))
-        reason = opened->errorString();
+    } else {
+        // A file of its own, never one of another run that started in the
+        // same millisecond: a name taken gets a counter.
+        for (int n = 2; !opened->open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Text);
+             ++n) {
+            if (!opened->exists() || n > kMaxNameClashes) {
+                reason = opened->errorString();
+                break;
+            }
+            path = stem + QLatin1Char('-') + QString::number(n) + kSuffix;
+            opened->setFileName(path);
+        }
+        if (reason.isEmpty() && !opened->setPermissions(kFileMode))
+            reason = opened->errorString();
+    }
     if (!reason.isEmpty()) {
         std::fprintf(stderr,
                      "The log file %s cannot be written (%s); logging to standard error only.\n",
@@ -204,6 +219,8 @@ QString Start(const QString& folder, const QStringList& header, int keep) {
 void Stop(bool failed) {
     if (!file)
         return;
+    // Packets the wire lines still hold back belong before the outcome.
+    Wire::Flush();
     qInstallMessageHandler(previous);
     previous = nullptr;
     std::lock_guard<std::mutex> lock(mutex);
@@ -238,7 +255,10 @@ QStringList Header(const QString& dataFolder, const QStringList& arguments) {
             .arg(QSysInfo::prettyProductName(), QSysInfo::kernelType(), QSysInfo::kernelVersion()),
         QStringLiteral("Qt: %1 at run time, %2 at build time")
             .arg(QLatin1String(qVersion()), QLatin1String(QT_VERSION_STR)),
-        QStringLiteral("platform: %1").arg(QGuiApplication::platformName()),
+        QStringLiteral("platform: %1")
+            .arg(QGuiApplication::platformName().isEmpty()
+                     ? QStringLiteral("none (no window: one run of the tool per device)")
+                     : QGuiApplication::platformName()),
         QStringLiteral("settings and firmware: %1").arg(dataFolder),
         QStringLiteral("command line: %1").arg(command.join(QLatin1Char(' '))),
         QStringLiteral("log form: %1").arg(Wire::FormVersion),

@@ -1,5 +1,11 @@
 #include "sim/replay.h"
 
+#include "sim/simdevice.h"
+
+#include <algorithm>
+#include <cctype>
+#include <iterator>
+
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -36,13 +42,34 @@ bool parseTime(const std::string& text, long long* ms) {
     return true;
 }
 
-std::vector<uint8_t> parseHex(const std::string& text) {
-    std::vector<uint8_t> bytes;
+// Bytes as the log writes them: two hex digits each, one space between.
+bool parseHex(const std::string& text, std::vector<uint8_t>* bytes) {
     std::istringstream in(text);
-    unsigned value = 0;
-    while (in >> std::hex >> value)
-        bytes.push_back(static_cast<uint8_t>(value));
-    return bytes;
+    std::string cell;
+    while (in >> cell) {
+        if (cell.size() != 2 || !std::isxdigit(static_cast<unsigned char>(cell[0])) ||
+            !std::isxdigit(static_cast<unsigned char>(cell[1])))
+            return false;
+        bytes->push_back(static_cast<uint8_t>(std::stoul(cell, nullptr, 16)));
+    }
+    return true;
+}
+
+// A decimal number of at most digits digits that fits the range given.
+bool parseNumber(const std::string& text, long low, long high, long* value) {
+    if (text.empty() || text.size() > 10)
+        return false;
+    size_t used = 0;
+    long long n = 0;
+    try {
+        n = std::stoll(text, &used, 10);
+    } catch (const std::exception&) {
+        return false;
+    }
+    if (used != text.size() || n < low || n > high)
+        return false;
+    *value = static_cast<long>(n);
+    return true;
 }
 
 std::string hex(const std::vector<uint8_t>& bytes, size_t most = 48) {
@@ -59,33 +86,96 @@ std::string hex(const std::vector<uint8_t>& bytes, size_t most = 48) {
 } // namespace
 
 bool ReadWireLog(const std::string& path, std::vector<WireEvent>* events, std::string* why) {
-    std::ifstream in(path);
+    std::ifstream in(path, std::ios::binary);
     if (!in) {
         *why = "cannot read " + path;
         return false;
     }
+    const std::string all((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     static const std::regex line(
         R"(^(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3}) tembra\.wire debug: (.*)$)");
-    static const std::regex data(R"(^(sent|received), id (-?\d+): ?([0-9a-f ]*)$)");
+    static const std::regex data(R"(^(sent|received), id (-?\d+): ?(.*)$)");
     static const std::regex port(R"(^port (opened|closed|lost|found): .*$)");
-    std::string text;
+    static const std::regex formLine(R"(^log form: (\d+)$)");
+    // Form 2's packets.
+    static const std::regex packet(R"(^sent, id 36: packet (\d+), seq (\d+), crc ([0-9a-f]{4})$)");
+    static const std::regex run(R"(^packets, id 36: (\d+)-(\d+) acknowledged, crc sum (\d+)$)");
+    long form = 0;
     long long first = -1;
     int number = 0;
-    while (std::getline(in, text)) {
+    size_t at = 0;
+    while (at < all.size()) {
+        size_t end = all.find('\n', at);
+        const bool complete = end != std::string::npos;
+        if (!complete)
+            end = all.size();
+        std::string text = all.substr(at, end - at);
+        at = end + 1;
         ++number;
+        // A log mailed or saved on Windows ends its lines with CR LF.
+        if (!text.empty() && text.back() == '\r')
+            text.pop_back();
         std::smatch m;
-        long long ms = 0;
-        if (!std::regex_match(text, m, line) || !parseTime(m[1], &ms))
+        const auto cut = [&] {
+            *why = path + " is truncated at line " + std::to_string(number);
+            return false;
+        };
+        const auto bad = [&](const std::string& what) {
+            *why = path + ", line " + std::to_string(number) + ": " + what;
+            return false;
+        };
+        if (std::regex_match(text, m, formLine) && form == 0 && events->empty()) {
+            if (!parseNumber(m[1], 0, 1000000, &form) || form < OldestForm || form > NewestForm) {
+                *why = path + " is of an unsupported log form " + std::string(m[1]);
+                return false;
+            }
             continue;
+        }
+        long long ms = 0;
+        if (!std::regex_match(text, m, line) || !parseTime(m[1], &ms)) {
+            // The last line, cut before its wire text was whole.
+            if (!complete && text.find("tembra.wire") != std::string::npos)
+                return cut();
+            continue;
+        }
+        if (form == 0) {
+            *why = path + " has no \"log form:\" line before its first wire line (line " +
+                   std::to_string(number) + "): not a whole log of the tool";
+            return false;
+        }
+        if (!complete)
+            return cut();
         if (first < 0)
             first = ms;
         WireEvent event{WireEvent::Sent, std::chrono::milliseconds(ms - first), {}, 0, number};
         const std::string message = m[2];
         std::smatch d;
-        if (std::regex_match(message, d, data)) {
+        if (form >= 2 && std::regex_match(message, d, packet)) {
+            long seq = 0;
+            if (!parseNumber(d[1], 1, 0x7fffffffL, &event.first) ||
+                !parseNumber(d[2], 0, 255, &seq))
+                return bad("a packet number out of range");
+            event.kind = WireEvent::Packet;
+            event.order = 36;
+            event.seq = static_cast<int>(seq);
+            event.crc = static_cast<uint32_t>(std::stoul(d[3], nullptr, 16));
+        } else if (form >= 2 && std::regex_match(message, d, run)) {
+            long sum = 0;
+            if (!parseNumber(d[1], 1, 0x7fffffffL, &event.first) ||
+                !parseNumber(d[2], event.first, 0x7fffffffL, &event.last) ||
+                !parseNumber(d[3], 0, 0xffffffffL, &sum))
+                return bad("a run of packets out of range");
+            event.kind = WireEvent::Packets;
+            event.order = 36;
+            event.crc = static_cast<uint32_t>(sum);
+        } else if (std::regex_match(message, d, data)) {
+            long order = 0;
+            if (!parseNumber(d[2], -0x7fffffffL, 0x7fffffffL, &order))
+                return bad("a command id out of range (" + std::string(d[2]) + ")");
             event.kind = d[1] == "sent" ? WireEvent::Sent : WireEvent::Received;
-            event.order = std::stoi(d[2]);
-            event.bytes = parseHex(d[3]);
+            event.order = static_cast<int>(order);
+            if (!parseHex(d[3], &event.bytes))
+                return bad("bytes that are not two hex digits each");
         } else if (std::regex_match(message, d, port)) {
             const std::string what = d[1];
             event.kind = what == "opened"   ? WireEvent::Opened
@@ -106,8 +196,9 @@ bool ReadWireLog(const std::string& path, std::vector<WireEvent>* events, std::s
 }
 
 Replay::Replay(std::vector<WireEvent> events, std::string logPath,
-               std::function<void(const std::string&)> onPort)
-    : events(std::move(events)), logPath(std::move(logPath)), onPort(std::move(onPort)) {}
+               std::function<void(const std::string&)> onPort, std::vector<uint8_t> image)
+    : events(std::move(events)), logPath(std::move(logPath)), onPort(std::move(onPort)),
+      image(std::move(image)) {}
 
 Replay::~Replay() {
     unplug();
@@ -164,10 +255,9 @@ void Replay::send(const std::vector<uint8_t>& bytes) {
     }
 }
 
-// Reads the tool's next write and compares it with the recorded one.
-bool Replay::expect(const WireEvent& event, int number, const std::function<bool()>& running) {
+bool Replay::take(size_t count, std::vector<uint8_t>* got, const std::function<bool()>& running) {
     const auto limit = Clock::now() + WriteWait;
-    while (pending.size() < event.bytes.size() && Clock::now() < limit && running()) {
+    while (pending.size() < count && Clock::now() < limit && running()) {
         if (master < 0) {
             std::this_thread::sleep_for(std::chrono::milliseconds(kPollMs));
             continue;
@@ -180,16 +270,83 @@ bool Replay::expect(const WireEvent& event, int number, const std::function<bool
         if (n > 0)
             pending.insert(pending.end(), chunk, chunk + n);
     }
-    const size_t count = std::min(pending.size(), event.bytes.size());
-    const std::vector<uint8_t> got(pending.begin(), pending.begin() + static_cast<long>(count));
-    pending.erase(pending.begin(), pending.begin() + static_cast<long>(count));
-    if (got == event.bytes)
-        return true;
+    const size_t n = std::min(pending.size(), count);
+    got->assign(pending.begin(), pending.begin() + static_cast<long>(n));
+    pending.erase(pending.begin(), pending.begin() + static_cast<long>(n));
+    return n == count;
+}
+
+void Replay::differs(int number, const WireEvent& event, const std::string& expected,
+                     const std::string& received) const {
     std::fprintf(stderr,
                  "replay: write %d of the tool differs from the log (%s, line %d, command id %d)\n"
                  "  expected: %s\n  received: %s\n",
-                 number, logPath.c_str(), event.line, event.order, hex(event.bytes).c_str(),
-                 hex(got).c_str());
+                 number, logPath.c_str(), event.line, event.order, expected.c_str(),
+                 received.c_str());
+}
+
+// Reads the tool's next write and compares it with the recorded one.
+bool Replay::expect(const WireEvent& event, int number, const std::function<bool()>& running) {
+    std::vector<uint8_t> got;
+    if (take(event.bytes.size(), &got, running) && got == event.bytes)
+        return true;
+    differs(number, event, hex(event.bytes), hex(got));
+    return false;
+}
+
+// An XModem-CRC packet: 01, seq, 255 - seq, 128 data bytes, CRC-16 high byte first.
+std::string Replay::checkPacket(const std::vector<uint8_t>& got, long index, int seq,
+                                long crc) const {
+    const size_t block = 128;
+    if (got.size() != block + 5 || got[0] != 0x01)
+        return "not a packet: " + hex(got);
+    const uint16_t carried = static_cast<uint16_t>((got[131] << 8) | got[132]);
+    char text[160];
+    if (got[1] != seq || got[2] != static_cast<uint8_t>(255 - seq)) {
+        std::snprintf(text, sizeof(text), "packet %ld with seq %d/%d, not %d", index, got[1],
+                      got[2], seq);
+        return text;
+    }
+    if (SimDevice::crc16(got.data() + 3, block) != carried)
+        return "packet " + std::to_string(index) + " whose CRC does not match its data";
+    if (crc >= 0 && carried != crc) {
+        std::snprintf(text, sizeof(text), "packet %ld with crc %04x, not %04lx", index, carried,
+                      crc);
+        return text;
+    }
+    if (image.empty())
+        return std::string();
+    std::vector<uint8_t> data(block, 0x1A);
+    const size_t from = static_cast<size_t>(index - 1) * block;
+    for (size_t i = 0; i < block && from + i < image.size(); ++i)
+        data[i] = image[from + i];
+    if (from >= image.size() || !std::equal(data.begin(), data.end(), got.begin() + 3))
+        return "packet " + std::to_string(index) + " whose data is not that of the image handed";
+    return std::string();
+}
+
+// A run of packets, each acknowledged; their CRCs add up to the recorded sum.
+bool Replay::expectPackets(const WireEvent& event, int* writes,
+                           const std::function<bool()>& running) {
+    uint32_t sum = 0;
+    for (long index = event.first; index <= event.last; ++index) {
+        ++*writes;
+        std::vector<uint8_t> got;
+        // The tool numbers its packets 1 to 255 and then from 1 again.
+        const int seq = static_cast<int>((index - 1) % 255 + 1);
+        const std::string wrong =
+            take(133, &got, running) ? checkPacket(got, index, seq, -1) : "only " + hex(got);
+        if (!wrong.empty()) {
+            differs(*writes, event, "packet " + std::to_string(index), wrong);
+            return false;
+        }
+        sum += static_cast<uint16_t>((got[131] << 8) | got[132]);
+        send({0x06});
+    }
+    if (sum == event.crc)
+        return true;
+    differs(*writes, event, "packets whose CRCs add up to " + std::to_string(event.crc),
+            "packets whose CRCs add up to " + std::to_string(sum));
     return false;
 }
 
@@ -208,6 +365,25 @@ bool Replay::Run(const std::function<bool()>& running) {
         switch (event.kind) {
         case WireEvent::Sent:
             if (!expect(event, ++writes, running))
+                return false;
+            break;
+        case WireEvent::Packet: {
+            std::vector<uint8_t> got;
+            ++writes;
+            const std::string wrong = take(133, &got, running)
+                                          ? checkPacket(got, event.first, event.seq, event.crc)
+                                          : "only " + hex(got);
+            if (!wrong.empty()) {
+                char expected[96];
+                std::snprintf(expected, sizeof(expected), "packet %ld, seq %d, crc %04x",
+                              event.first, event.seq, event.crc);
+                differs(writes, event, expected, wrong);
+                return false;
+            }
+            break;
+        }
+        case WireEvent::Packets:
+            if (!expectPackets(event, &writes, running))
                 return false;
             break;
         case WireEvent::Received:

@@ -5,6 +5,8 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <thread>
 #include <unistd.h>
 
@@ -30,18 +32,34 @@ void pointLink(const std::string& link, const std::string& port) {
 }
 // Plays the device's side of a logged run: 0 at the end of the log (the
 // device then stays until interrupted), 1 on a write that differs.
-int playLog(const std::string& log, const std::string& link) {
+int playLog(const std::string& log, const std::string& link, const std::string& imagePath) {
     std::vector<sim::WireEvent> events;
     std::string why;
     if (!sim::ReadWireLog(log, &events, &why)) {
         std::fprintf(stderr, "replay: %s\n", why.c_str());
         return 2;
     }
-    sim::Replay replay(std::move(events), log, [&link](const std::string& port) {
-        pointLink(link, port);
-        std::printf("%s\n", port.empty() ? "(gone)" : port.c_str());
-        std::fflush(stdout);
-    });
+    std::vector<uint8_t> image;
+    if (!imagePath.empty()) {
+        std::ifstream in(imagePath, std::ios::binary);
+        image.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        if (!in.good() && !in.eof()) {
+            std::fprintf(stderr, "replay: cannot read the image %s\n", imagePath.c_str());
+            return 2;
+        }
+        if (image.empty()) {
+            std::fprintf(stderr, "replay: the image %s is empty\n", imagePath.c_str());
+            return 2;
+        }
+    }
+    sim::Replay replay(
+        std::move(events), log,
+        [&link](const std::string& port) {
+            pointLink(link, port);
+            std::printf("%s\n", port.empty() ? "(gone)" : port.c_str());
+            std::fflush(stdout);
+        },
+        std::move(image));
     if (!replay.Run([] { return running != 0; }))
         return 1;
     while (running)
@@ -55,8 +73,10 @@ int main(int argc, char** argv) {
     // A stable path that follows the device's port across its restart, as
     // the links under /dev/serial/by-id/ do; gone while the device is.
     std::string link;
-    // A log of the tool whose device side is played instead.
+    // A log of the tool whose device side is played instead, and the
+    // firmware image that run sent, to check its packets against.
     std::string replay;
+    std::string image;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--boot") == 0)
             config.startMode = sim::Mode::BootLoader;
@@ -68,6 +88,8 @@ int main(int argc, char** argv) {
             link = argv[++i];
         else if (std::strcmp(argv[i], "--replay") == 0 && i + 1 < argc)
             replay = argv[++i];
+        else if (std::strcmp(argv[i], "--image") == 0 && i + 1 < argc)
+            image = argv[++i];
         else if (std::strcmp(argv[i], "--nak-at") == 0 && i + 1 < argc)
             config.nakOnceAtPacket = std::atoi(argv[++i]);
         else if (std::strcmp(argv[i], "--unplug-at") == 0 && i + 1 < argc)
@@ -90,7 +112,7 @@ int main(int argc, char** argv) {
                          "usage: %s [--boot] [--line-timing] [--chunk N] [--link PATH]\n"
                          "          [--nak-at K] [--unplug-at K [--return-after MS]]\n"
                          "          [--wrong-crc N] [--mute-v] [--silent] [--version A.B.C]\n"
-                         "       %s --replay LOG [--link PATH]\n",
+                         "       %s --replay LOG [--image FILE] [--link PATH]\n",
                          argv[0], argv[0]);
             return 2;
         }
@@ -98,7 +120,7 @@ int main(int argc, char** argv) {
     std::signal(SIGINT, onSignal);
     std::signal(SIGTERM, onSignal);
     if (!replay.empty())
-        return playLog(replay, link);
+        return playLog(replay, link, image);
     sim::SimDevice device(config);
     device.plug();
     pointLink(link, device.portPath());

@@ -54,8 +54,10 @@ private:
         // The tool's own bounds (a silent device, one that does not come
         // back) and its restart pauses, a fifth of their length.
         env.insert("TEMBRA_TEST_TIME_SCALE", "0.2");
-        tool.setProcessEnvironment(env);
         tool.setWorkingDirectory(dir.path());
+        if (how == "window") // the window, with a platform that needs no display
+            env.insert("QT_QPA_PLATFORM", "offscreen");
+        tool.setProcessEnvironment(env);
         if (how == "nohup")
             tool.start("nohup", QStringList{TEMBRA_TOOL} + args);
         else if (how == "close")
@@ -69,10 +71,16 @@ private:
             tool.waitForReadyRead(kRunMs);
             ::kill(pid_t(tool.processId()), SIGHUP);
         }
+        if (how == "window") { // closed once it has said why it does nothing
+            tool.setReadChannel(QProcess::StandardError);
+            while (!result.err.contains("another instance holds") && tool.waitForReadyRead(kRunMs))
+                result.err += tool.readAllStandardError();
+            ::kill(pid_t(tool.processId()), SIGTERM);
+        }
         if (!tool.waitForFinished(kRunMs))
             return result;
         result.code = tool.exitCode();
-        result.err = tool.readAllStandardError();
+        result.err += tool.readAllStandardError();
         result.out += tool.readAllStandardOutput();
         for (const QByteArray& line : result.out.split('\n')) {
             if (!line.isEmpty())
@@ -155,6 +163,8 @@ private slots:
             << QStringList{"--update", "--port", "LINK", "--timeout", "6"} << 7 << QString();
         QTest::newRow("another instance")
             << none << none << QStringList{"--check", "--port", "LINK"} << 8 << QString();
+        QTest::newRow("a window while another instance runs")
+            << none << none << QStringList{"--port", "LINK"} << 0 << "window";
         // A check that failed is never "up to date".
         QTest::newRow("the service refuses the check")
             << none << QStringList{"--fault", "refused"}
@@ -195,6 +205,8 @@ private slots:
         QTest::newRow("the device already has the offered version")
             << QStringList{"--version", "1.3.0"} << none
             << QStringList{"--update", "--port", "LINK"} << 0 << QString();
+        QTest::newRow("every device, and none is there")
+            << none << none << QStringList{"--check", "--all"} << 3 << QString();
         QTest::newRow("an image other than the one expected")
             << none << none
             << QStringList{"--update", "--port", "LINK", "--expect-sha256", QString(64, 'a')} << 6
@@ -216,7 +228,8 @@ private slots:
         const QString data = dir.filePath(QTest::currentDataTag());
         QVERIFY(QDir().mkpath(data));
         QLockFile other(data + "/tembra-update-tool.lock");
-        if (code == 8)
+        const bool window = how == "window";
+        if (code == 8 || window)
             QVERIFY(other.tryLock(0));
         if (!args.contains("--service-url"))
             args << "--service-url"
@@ -227,7 +240,7 @@ private slots:
             args.removeAll("--data-dir");
         }
         const bool help = args.contains("--help-all");
-        if (!help)
+        if (!help && !window)
             args << "--json";
         QElapsedTimer clock;
         clock.start();
@@ -240,7 +253,7 @@ private slots:
             QVERIFY2(result.out.contains("-platform <name>"), result.out.constData());
             return;
         }
-        if (code == 2 || code == 8) {
+        if (code == 2 || code == 8 || window) {
             QVERIFY(result.out.isEmpty());
             // A refused run writes no log: it cannot push out the running run's.
             QVERIFY(QDir(data + "/logs").entryList(QDir::Files).isEmpty());
@@ -265,34 +278,73 @@ private slots:
 
     // Logs of whole runs replay on the simulated device, to the same end as
     // when they were made; a replay whose log was changed stops at the write
-    // that differs, and the tool fails instead of waiting for good.
+    // that differs, and the tool fails instead of waiting for good. A log the
+    // replay cannot trust is refused before anything is played.
     void replays_data() {
         QTest::addColumn<QString>("log");
-        QTest::addColumn<bool>("changed");
-        QTest::newRow("a whole update") << "update.log" << false;
-        QTest::newRow("a NAK and the transfer again") << "nak.log" << false;
+        QTest::addColumn<QString>("edit");
+        QTest::addColumn<QString>("refusal"); // what the replay says when it refuses the log
+        QTest::newRow("a whole update") << "update.log" << QString() << QString();
+        QTest::newRow("a NAK and the transfer again") << "nak.log" << QString() << QString();
         QTest::newRow("unplugged mid-transfer, back in the boot loader")
-            << "unplugged.log" << false;
-        QTest::newRow("a write changed") << "update.log" << true;
+            << "unplugged.log" << QString() << QString();
+        QTest::newRow("a write changed") << "update.log"
+                                         << "changed" << QString();
+        QTest::newRow("mailed, with CR LF line ends") << "update.log"
+                                                      << "crlf" << QString();
+        QTest::newRow("a command id beyond int")
+            << "update.log"
+            << "huge id"
+            << "line 18: a command id out of range (99999999999)";
+        QTest::newRow("cut in the middle of a byte") << "update.log"
+                                                     << "cut"
+                                                     << "is truncated at line ";
+        QTest::newRow("a form not known") << "update.log"
+                                          << "form 3"
+                                          << "unsupported log form 3";
+        QTest::newRow("a wire line without the header") << "update.log"
+                                                        << "no header"
+                                                        << "has no \"log form:\" line";
     }
     void replays() {
         QFETCH(QString, log);
-        QFETCH(bool, changed);
+        QFETCH(QString, edit);
+        QFETCH(QString, refusal);
         QFile recorded(QStringLiteral(TEMBRA_REPLAYS "/") + log);
         QVERIFY(recorded.open(QIODevice::ReadOnly));
         QByteArray text = recorded.readAll();
         const QRegularExpression ended(R"(run (?:ended|failed) with exit code (\d+))");
         const int code = ended.match(QString::fromUtf8(text)).captured(1).toInt();
+        const bool changed = edit == "changed";
         if (changed) // the tool's second write, the version query, as it never is
             text.replace("sent, id 4: 6e 01 03 03 8f 6e", "sent, id 4: 6e 01 03 03 8f 00");
+        if (edit == "crlf")
+            text.replace("\n", "\r\n");
+        if (edit == "huge id")
+            text.replace("sent, id 2: ", "sent, id 99999999999: ");
+        if (edit == "cut") // the last wire line stops after the first digit of a byte
+            text = text.left(text.indexOf("received, id 4: ") + 20);
+        if (edit == "form 3")
+            text.replace("log form: 1", "log form: 3");
+        if (edit == "no header")
+            text = text.mid(text.indexOf("\n2026-") + 1);
         QFile replayed(dir.filePath(log));
         QVERIFY(replayed.open(QIODevice::WriteOnly) && replayed.write(text) == text.size());
         replayed.close();
+        if (!refusal.isEmpty()) {
+            QProcess refused;
+            refused.start(TEMBRA_SIM_DEVICE, {"--replay", replayed.fileName()});
+            QVERIFY(refused.waitForFinished(10000));
+            const QByteArray said = refused.readAllStandardError();
+            QCOMPARE(refused.exitCode(), 2);
+            QVERIFY2(said.contains(refusal.toUtf8()), said.constData());
+            return;
+        }
         startSims({"--replay", replayed.fileName()}, {"--image-size", "4096"});
         QElapsedTimer clock;
         clock.start();
         const Result result = run({"--update", "--json", "--port", "LINK", "--service-url", "URL",
-                                   "--data-dir", "DIR/data-" + log, "--timeout", "10"});
+                                   "--data-dir", "DIR/data-" + log + edit, "--timeout", "10"});
         device.waitForFinished(changed ? 10000 : 0);
         const QByteArray said = device.readAllStandardError();
         if (!changed) {
@@ -305,8 +357,52 @@ private slots:
         QCOMPARE(result.code, 7);
     }
 
-    // Three devices at once, one of which never confirms the checksum: two
-    // are updated, one fails, and the retry names that one alone.
+    // A log records a packet by its number, sequence and CRC, so that a
+    // large image's update stays far below the log's limit; it replays to
+    // its end, and with the image handed its packets are checked against it.
+    void replaysALargeImage() {
+        const int size = 1024 * 1024;
+        startSims({}, {"--image-size", QString::number(size)});
+        const Result made = run({"--update", "--json", "--port", "LINK", "--service-url", "URL",
+                                 "--data-dir", "DIR/large"});
+        QCOMPARE(made.code, 0);
+        const QString logPath = made.events.first().value("log").toString();
+        // About 12 bytes a packet: a 16 MiB image would log some 1.6 MB.
+        QVERIFY2(QFileInfo(logPath).size() < size / 128 * 16, qPrintable(logPath));
+        QFile image(dir.filePath("large.bin"));
+        QVERIFY(image.open(QIODevice::WriteOnly));
+        QFile kept(dir.filePath("large/Latest.bin"));
+        QVERIFY(kept.open(QIODevice::ReadOnly));
+        const QByteArray firmware = kept.readAll();
+        image.write(firmware);
+        image.close();
+        QFile other(dir.filePath("other.bin"));
+        QVERIFY(other.open(QIODevice::WriteOnly));
+        other.write(QByteArray(firmware).replace(5000, 1, "\x55"));
+        other.close();
+        for (const QString& handed : {image.fileName(), other.fileName()}) {
+            cleanup();
+            startSims({"--replay", logPath, "--image", handed},
+                      {"--image-size", QString::number(size)});
+            const bool same = handed == image.fileName();
+            const Result replayed =
+                run({"--update", "--json", "--port", "LINK", "--service-url", "URL", "--data-dir",
+                     "DIR/large-again" + handed.right(9), "--timeout", same ? "60" : "10"});
+            device.waitForFinished(same ? 0 : 10000);
+            const QByteArray said = device.readAllStandardError();
+            if (same) {
+                QCOMPARE(replayed.code, 0);
+                QVERIFY2(said.isEmpty(), said.constData());
+                continue;
+            }
+            QCOMPARE(device.exitCode(), 1);
+            QVERIFY2(said.contains("packet 40 whose data is not that of the image handed"), said);
+        }
+    }
+
+    // Three devices at once, one found in its boot loader and one that never
+    // confirms the checksum: two are updated, one fails, and the retry names
+    // that one alone, with its own data folder, whatever spelling gave its port.
     void severalDevices() {
         startSims({}, {});
         QList<std::shared_ptr<QProcess>> more;
@@ -318,10 +414,10 @@ private slots:
             device->start(TEMBRA_SIM_DEVICE,
                           name == QLatin1String("failing")
                               ? QStringList{"--wrong-crc", "1000", "--link", path}
-                              : QStringList{"--link", path});
+                              : QStringList{"--boot", "--link", path});
             QVERIFY(device->waitForReadyRead(10000));
             more << device;
-            args << "--port" << path;
+            args << "-port=" + path;
         }
         const Result result = run(args);
         for (const auto& device : more)
@@ -330,13 +426,48 @@ private slots:
         const QJsonObject summary = result.events.last();
         QCOMPARE(summary.value("event").toString(), QStringLiteral("summary"));
         QStringList results;
-        for (const QJsonValue row : summary.value("devices").toArray())
+        const QJsonArray rows = summary.value("devices").toArray();
+        for (const QJsonValue row : rows)
             results << row.toObject().value("result").toString();
         QCOMPARE(results, (QStringList{"updated", "updated", "failed"}));
-        QVERIFY(summary.value("retry").toString().endsWith("--port " + dir.filePath("failing")));
-        QCOMPARE(summary.value("retry").toString().count("--port"), 1);
+        // The device found in its boot loader had no version before.
+        QVERIFY(rows.at(1).toObject().value("versionBefore").isNull());
+        QCOMPARE(rows.at(1).toObject().value("versionAfter").toString(), QStringLiteral("1.3.0"));
+        QCOMPARE(rows.at(0).toObject().value("versionBefore").toString(), QStringLiteral("1.2.7"));
+        const QString retry = summary.value("retry").toString();
+        QVERIFY2(retry.endsWith("--port " + dir.filePath("failing") + " --data-dir " +
+                                dir.filePath("desk/failing")),
+                 qPrintable(retry));
+        QCOMPARE(retry.count("port"), 1);
+        QCOMPARE(retry.count("--data-dir"), 1);
         for (const QJsonObject& event : result.events.mid(0, result.events.size() - 1))
             QVERIFY(event.contains("port"));
+    }
+
+    // A desk's summary in text: each row with its own time, a failed one with
+    // its reason; the desk's own log says it has no window.
+    void deskSummaryInText() {
+        startSims({}, {});
+        const Result result = run({"--check", "--service-url", "URL", "--data-dir", "DIR/text",
+                                   "--timeout", "3", "--port", "LINK", "--port", "DIR/none"});
+        QCOMPARE(result.code, 9);
+        const QString out = QString::fromUtf8(result.out);
+        const QRegularExpression row(R"(^  (\S+)\s.*\s(\d+\.\d) s\s.*$)",
+                                     QRegularExpression::MultilineOption);
+        QHash<QString, double> seconds;
+        for (auto m = row.globalMatch(out); m.hasNext();) {
+            const QRegularExpressionMatch match = m.next();
+            seconds.insert(match.captured(1), match.captured(2).toDouble());
+        }
+        QVERIFY2(seconds.size() == 2, qPrintable(out));
+        QVERIFY2(seconds.value("by-id-tembra") + 1.0 < seconds.value("none"), qPrintable(out));
+        QVERIFY2(out.contains(QRegularExpression(R"(  none .* failed .*no end within 3 s)")),
+                 qPrintable(out));
+        const QStringList logs = QDir(dir.filePath("text/logs")).entryList(QDir::Files);
+        QCOMPARE(logs.size(), 1);
+        QFile log(dir.filePath("text/logs/") + logs.first());
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        QVERIFY(log.readAll().contains("\nplatform: none"));
     }
 };
 

@@ -267,7 +267,7 @@ private slots:
         QCOMPARE(lines.value(4), QStringLiteral("platform: offscreen"));
         QCOMPARE(lines.value(5), QStringLiteral("settings and firmware: /data/folder"));
         QCOMPARE(lines.value(6), QStringLiteral("command line: tool --port 'a b'"));
-        QCOMPARE(lines.value(7), QStringLiteral("log form: 1"));
+        QCOMPARE(lines.value(7), QStringLiteral("log form: 2"));
         QCOMPARE(lines.size(), 10);
         QVERIFY(
             QRegularExpression(
@@ -275,6 +275,20 @@ private slots:
                 .match(lines.value(8))
                 .hasMatch());
         QVERIFY(lines.value(9).endsWith(" outcome: ok"));
+
+        // Runs that start in the same millisecond write files of their own.
+        QStringList quick;
+        for (int i = 0; i < 3; ++i) {
+            quick << LogFile::Start(dir.path(), {QStringLiteral("run %1").arg(i)});
+            LogFile::Stop(false);
+        }
+        quick.removeDuplicates();
+        QCOMPARE(quick.size(), 3);
+        for (int i = 0; i < 3; ++i) {
+            QFile one(quick.at(i));
+            QVERIFY(one.open(QIODevice::ReadOnly));
+            QVERIFY(one.readAll().startsWith(QStringLiteral("run %1\n").arg(i).toUtf8()));
+        }
 
         // A file stops at its limit, and says so in its last line.
         LogFile::SetMaxBytes(400);
