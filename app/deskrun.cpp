@@ -48,8 +48,21 @@ int DeskRun::Start() {
     if (options.all)
         ports = PortList::DevicePortPaths(PortList::Available());
     if (ports.isEmpty()) {
-        say(stderr, QStringLiteral("No device port was found."));
         qCWarning(lcApp).noquote() << "no device port was found for --all";
+        // As a single run reports it: an error event.
+        const QDateTime now = QDateTime::currentDateTime();
+        const QString text = QStringLiteral("No device port was found.");
+        const QVariantMap event = {{QStringLiteral("event"), QStringLiteral("error")},
+                                   {QStringLiteral("time"), IsoTime(now)},
+                                   {QStringLiteral("code"), int(NoDeviceFound)},
+                                   {QStringLiteral("text"), text}};
+        if (options.json)
+            say(stdout, QString::fromUtf8(QJsonDocument(QJsonObject::fromVariantMap(event))
+                                              .toJson(QJsonDocument::Compact)));
+        else
+            say(stdout, QStringLiteral("%1 error: %2")
+                            .arg(now.toString(QStringLiteral("HH:mm:ss.zzz")),
+                                 Describe(QStringLiteral("error"), event)));
         return NoDeviceFound;
     }
     QStringList names;
@@ -141,8 +154,11 @@ void DeskRun::onEvent(Child& child, QVariantMap event) {
         const QString version = event.value(QStringLiteral("version")).toString();
         if (child.deviceNumber.isEmpty())
             child.deviceNumber = event.value(QStringLiteral("deviceNumber")).toString();
-        if (child.before.isEmpty())
+        if (!child.identified) {
+            child.identified = true;
+            child.bootLoaderBefore = event.value(QStringLiteral("bootLoader")).toBool();
             child.before = version;
+        }
         child.after = version;
     }
     if (name == QLatin1String("done"))
@@ -167,6 +183,7 @@ void DeskRun::onFinished(Child& child, int code) {
     if (child.done)
         return;
     child.done = true;
+    child.elapsedMs = child.clock.elapsed();
     onOutput(child);
     onErrorOutput(child);
     child.code = code;
@@ -204,22 +221,53 @@ int DeskRun::Interrupted() {
     return exitCode;
 }
 
+namespace {
+// Whether argument is the option name in any spelling the parser takes
+// ("--name", "-name", with "=value" or without); value tells which.
+bool isOption(const QString& argument, const QString& name, bool* inlineValue) {
+    QString text = argument;
+    if (text.startsWith(QLatin1String("--")))
+        text.remove(0, 2);
+    else if (text.startsWith(QLatin1Char('-')))
+        text.remove(0, 1);
+    else
+        return false;
+    *inlineValue = text.startsWith(name + QLatin1Char('='));
+    return *inlineValue || text == name;
+}
+} // namespace
+
 QString DeskRun::retryCommand() const {
+    QStringList failed;
+    for (const auto& child : children) {
+        if (child->result == kFailed)
+            failed << child->port;
+    }
+    // One device is retried by a single run, which keeps that device's data
+    // folder (its log and firmware) only when it is given as such.
+    const bool single = failed.size() == 1;
     QStringList command = {
         Utility::ShellQuoted(arguments.value(0, QStringLiteral("tembra-update-tool")))};
     for (int i = 1; i < arguments.size(); ++i) {
         const QString& argument = arguments.at(i);
-        if (argument == QLatin1String("--port") || argument == QLatin1String("-port")) {
-            ++i; // and its value
+        bool inlineValue = false;
+        if (isOption(argument, QStringLiteral("port"), &inlineValue) ||
+            (single && isOption(argument, QStringLiteral("data-dir"), &inlineValue))) {
+            if (!inlineValue)
+                ++i; // and its value
             continue;
         }
-        if (argument.startsWith(QLatin1String("--port=")) || argument == QLatin1String("--all"))
+        if (isOption(argument, QStringLiteral("all"), &inlineValue) && !inlineValue)
             continue;
         command << Utility::ShellQuoted(argument);
     }
     for (const auto& child : children) {
-        if (child->result == kFailed)
-            command << QStringLiteral("--port") << Utility::ShellQuoted(child->port);
+        if (child->result != kFailed)
+            continue;
+        command << QStringLiteral("--port") << Utility::ShellQuoted(child->port);
+        if (single)
+            command << QStringLiteral("--data-dir")
+                    << Utility::ShellQuoted(QDir(base).filePath(child->name));
     }
     return command.join(QLatin1Char(' '));
 }
@@ -232,11 +280,13 @@ void DeskRun::summarise() {
         failed += child->result == kFailed ? 1 : 0;
         QVariantMap row = {{QStringLiteral("port"), child->port},
                            {QStringLiteral("deviceNumber"), child->deviceNumber},
-                           {QStringLiteral("versionBefore"), child->before},
+                           {QStringLiteral("versionBefore"), child->bootLoaderBefore
+                                                                 ? QVariant::fromValue(nullptr)
+                                                                 : QVariant(child->before)},
                            {QStringLiteral("versionAfter"), child->after},
                            {QStringLiteral("result"), child->result},
                            {QStringLiteral("code"), child->code},
-                           {QStringLiteral("seconds"), child->clock.elapsed() / 1000.0},
+                           {QStringLiteral("seconds"), child->seconds()},
                            {QStringLiteral("log"), child->log}};
         if (!child->error.isEmpty())
             row.insert(QStringLiteral("error"), child->error);
@@ -262,20 +312,22 @@ void DeskRun::summarise() {
     const QStringList headings = {QStringLiteral("port"),    QStringLiteral("device number"),
                                   QStringLiteral("version"), QStringLiteral("result"),
                                   QStringLiteral("exit"),    QStringLiteral("time"),
-                                  QStringLiteral("log")};
+                                  QStringLiteral("log"),     QStringLiteral("reason")};
     QList<QStringList> table = {headings};
     for (const auto& child : children) {
-        const QString version = child->before == child->after || child->after.isEmpty()
-                                    ? child->before
-                                    : child->before + QStringLiteral(" -> ") + child->after;
+        const QString before =
+            child->bootLoaderBefore ? QStringLiteral("boot loader") : child->before;
+        const QString version = before == child->after || child->after.isEmpty()
+                                    ? before
+                                    : before + QStringLiteral(" -> ") + child->after;
         table << QStringList{child->name,
                              child->deviceNumber,
                              version,
                              child->result,
                              QString::number(child->code),
-                             QString::number(child->clock.elapsed() / 1000.0, 'f', 1) +
-                                 QStringLiteral(" s"),
-                             child->log};
+                             QString::number(child->seconds(), 'f', 1) + QStringLiteral(" s"),
+                             child->log,
+                             child->result == kFailed ? child->error : QString()};
     }
     QList<int> widths;
     for (int column = 0; column < headings.size(); ++column) {

@@ -43,7 +43,12 @@ private:
         QByteArray out;
         QByteArray err;
         QElapsedTimer clock;
+        // How long the device's run took, once it ended.
+        qint64 elapsedMs = -1;
         QString deviceNumber;
+        // The device was first found in its boot loader: it had no version before.
+        bool identified = false;
+        bool bootLoaderBefore = false;
         QString before;
         QString after;
         QString result;
@@ -51,6 +56,10 @@ private:
         QString log;
         int code = -1;
         bool done = false;
+        // How long the device's run took: until it ended, or until now.
+        double seconds() const {
+            return double(elapsedMs >= 0 ? elapsedMs : clock.elapsed()) / 1000.0;
+        }
     };
 
     void startChild(Child& child);

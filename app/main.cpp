@@ -94,7 +94,8 @@ int main(int argc, char* argv[]) {
     // so can never push the log of the run that holds the folder out.
     QDir().mkpath(dataFolder);
     QLockFile lock(QDir(dataFolder).filePath(QLatin1String(kLockName)));
-    if (!lockDataFolder(&lock)) {
+    const bool locked = lockDataFolder(&lock);
+    if (!locked) {
         if (options.headless()) {
             sayAlreadyRunning(dataFolder);
             return CommandLine::AlreadyRunning;
@@ -105,8 +106,10 @@ int main(int argc, char* argv[]) {
         options.dataDir.isEmpty()
             ? QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation)
             : dataFolder;
-    LogFile::Start(QDir(logFolder).filePath(QStringLiteral("logs")),
-                   LogFile::Header(dataFolder, arguments));
+    // A window refused by the lock writes no log either, and removes none.
+    if (locked)
+        LogFile::Start(QDir(logFolder).filePath(QStringLiteral("logs")),
+                       LogFile::Header(dataFolder, arguments));
     // On the command line standard error carries what needs attention; the
     // log file keeps everything.
     if (options.headless() && !options.verbose)

@@ -73,6 +73,28 @@ private slots:
                  QString::fromUtf8("版本\\ufffd"));
     }
 
+    // An argument as a shell takes it back: the log's header and the retry
+    // command of a desk are pasted into a shell.
+    void shellQuoted_data() {
+        QTest::addColumn<QString>("argument");
+        QTest::addColumn<QString>("quoted");
+        QTest::newRow("plain") << "/dev/serial/by-path/pci-0:1.0"
+                               << "/dev/serial/by-path/pci-0:1.0";
+        QTest::newRow("a space") << "a b"
+                                 << "'a b'";
+        QTest::newRow("a quote") << "it's"
+                                 << "'it'\\''s'";
+        QTest::newRow("a final newline") << "/tmp/dev\n"
+                                         << "'/tmp/dev\n'";
+        QTest::newRow("empty") << ""
+                               << "''";
+    }
+    void shellQuoted() {
+        QFETCH(QString, argument);
+        QFETCH(QString, quoted);
+        QCOMPARE(Utility::ShellQuoted(argument), quoted);
+    }
+
     void md5Hex_data() {
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("digest");

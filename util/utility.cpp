@@ -61,7 +61,8 @@ QString Printable(const QString& text) {
 }
 
 QString ShellQuoted(const QString& argument) {
-    static const QRegularExpression plain(QStringLiteral("^[A-Za-z0-9_./:=@%+,-]+$"));
+    // Anchored at the very end: "$" would also match before a final newline.
+    static const QRegularExpression plain(QStringLiteral("^[A-Za-z0-9_./:=@%+,-]+\\z"));
     if (plain.match(argument).hasMatch())
         return argument;
     return QLatin1Char('\'') +
