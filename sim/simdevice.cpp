@@ -36,6 +36,11 @@ const auto kBusyWindow = std::chrono::milliseconds(3);
 const auto kReadGrace = std::chrono::milliseconds(30);
 const auto kReadWaitLimit = std::chrono::seconds(20);
 const auto kArriveWait = std::chrono::milliseconds(500);
+// On a USB link: how long the host is given to read a reply that has left
+// the gadget before the device goes, and how long the gadget's tty may take
+// to be there after a bind.
+const auto kUsbReadGrace = std::chrono::milliseconds(300);
+const auto kTtyOpenWait = std::chrono::seconds(5);
 // Folders where programs keep serial-port lock files, in the order they look.
 const char* const kLockFolders[] = {"/var/lock", "/run/lock", "/tmp"};
 
@@ -99,6 +104,15 @@ void SimDevice::replug(int goneMs) {
 
 // Called with the mutex held.
 void SimDevice::replugLocked(int goneMs) {
+    if (gadget()) {
+        if (pendingGadget)
+            return;
+        closePty();
+        pendingGadget = true;
+        pendingUdc = cfg.returnUdc.empty() ? cfg.udc : cfg.returnUdc;
+        plugAt = Clock::now() + std::chrono::milliseconds(goneMs);
+        return;
+    }
     if (pendingMaster >= 0)
         return;
     // The new terminal exists before the old one goes, so it gets another name.
@@ -110,6 +124,11 @@ void SimDevice::replugLocked(int goneMs) {
 
 // Called with the mutex held, by the worker once plugAt has come.
 void SimDevice::finishReplug() {
+    if (pendingGadget) {
+        pendingGadget = false;
+        bindGadget(pendingUdc);
+        return;
+    }
     masterFd = pendingMaster;
     slaveFd = pendingSlave;
     slavePath = pendingPath;
@@ -134,12 +153,17 @@ bool SimDevice::holdPort() {
             break;
         }
     }
-    // The lock names the port below /dev with "/" written as "_", and holds
+    // A lock names the port below /dev with "/" written as "_", and holds
     // the holder's process id, program name and host name, one per line.
-    std::string name = path.rfind("/dev/", 0) == 0 ? path.substr(5) : path;
-    for (char& c : name)
-        c = c == '/' ? '_' : c;
-    const std::string lockPath = folder + "/LCK.." + name;
+    const auto lockOf = [&folder](const std::string& port) {
+        std::string name = port.rfind("/dev/", 0) == 0 ? port.substr(5) : port;
+        for (char& c : name)
+            c = c == '/' ? '_' : c;
+        return folder + "/LCK.." + name;
+    };
+    std::vector<std::string> lockPaths = {lockOf(path)};
+    if (!cfg.alsoLockedAs.empty())
+        lockPaths.push_back(lockOf(cfg.alsoLockedAs));
     char exe[512] = {0};
     const ssize_t exeLength = ::readlink("/proc/self/exe", exe, sizeof(exe) - 1);
     std::string program = exeLength > 0 ? std::string(exe, static_cast<size_t>(exeLength)) : "";
@@ -159,32 +183,39 @@ bool SimDevice::holdPort() {
             ::pause();
     }
     const std::string text = std::to_string(pid) + "\n" + program + "\n" + std::string(host) + "\n";
-    const int lockFd = ::open(lockPath.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
-    const bool locked = lockFd >= 0 && ::write(lockFd, text.data(), text.size()) ==
-                                           static_cast<ssize_t>(text.size());
-    if (lockFd >= 0)
-        ::close(lockFd);
+    bool locked = true;
+    std::vector<std::string> made;
+    for (const std::string& lockPath : lockPaths) {
+        const int lockFd = ::open(lockPath.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+        const bool written = lockFd >= 0 && ::write(lockFd, text.data(), text.size()) ==
+                                                static_cast<ssize_t>(text.size());
+        if (lockFd >= 0)
+            ::close(lockFd);
+        if (written)
+            made.push_back(lockPath);
+        locked = locked && written;
+    }
     std::lock_guard<std::mutex> lock(mutex);
     holderPid = pid;
-    holderLock = locked ? lockPath : std::string();
+    holderLocks = made;
     return locked;
 }
 
 void SimDevice::releasePort() {
     pid_t pid;
-    std::string lockPath;
+    std::vector<std::string> lockPaths;
     {
         std::lock_guard<std::mutex> lock(mutex);
         pid = holderPid;
-        lockPath = holderLock;
+        lockPaths = holderLocks;
         holderPid = -1;
-        holderLock.clear();
+        holderLocks.clear();
     }
     if (pid <= 0)
         return;
     ::kill(pid, SIGKILL);
     ::waitpid(pid, nullptr, 0);
-    if (!lockPath.empty())
+    for (const std::string& lockPath : lockPaths)
         ::unlink(lockPath.c_str());
 }
 
@@ -283,6 +314,10 @@ bool SimDevice::makePty(int* master, int* slave, std::string* path) {
 
 // Called with the mutex held.
 void SimDevice::openPty() {
+    if (gadget()) {
+        bindGadget(cfg.udc);
+        return;
+    }
     int master = -1;
     int slave = -1;
     std::string path;
@@ -297,6 +332,10 @@ void SimDevice::openPty() {
 
 // Called with the mutex held.
 void SimDevice::closePty() {
+    if (gadget()) {
+        unbindGadget();
+        return;
+    }
     isPresent = false;
     if (masterFd >= 0)
         ::close(masterFd);
@@ -308,6 +347,69 @@ void SimDevice::closePty() {
 
 void SimDevice::record(const std::string& what) {
     eventLog.push_back({Clock::now(), what});
+}
+
+void SimDevice::violation(const std::string& what) {
+    record("violation: " + what);
+}
+
+namespace {
+bool writeAttribute(const std::string& path, const std::string& text) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_TRUNC);
+    if (fd < 0)
+        return false;
+    const bool written = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+    ::close(fd);
+    return written;
+}
+} // namespace
+
+// The gadget's strings are those of the mode it comes up in; the host reads
+// them when it enumerates the device after the bind.
+bool SimDevice::bindGadget(const std::string& udc) {
+    const std::string product =
+        currentMode == Mode::BootLoader && !cfg.bootProduct.empty() ? cfg.bootProduct : cfg.product;
+    writeAttribute(cfg.gadgetDir + "/strings/0x409/product", product + "\n");
+    if (!writeAttribute(cfg.gadgetDir + "/UDC", udc + "\n")) {
+        std::fprintf(stderr, "sim: cannot bind %s to %s: %s\n", cfg.gadgetDir.c_str(), udc.c_str(),
+                     std::strerror(errno));
+        return false;
+    }
+    // The function's tty: opened anew after every bind (the unbind hung it up).
+    int fd = -1;
+    const auto limit = Clock::now() + kTtyOpenWait;
+    while ((fd = ::open(cfg.gadgetTty.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK)) < 0 &&
+           Clock::now() < limit) {
+        mutex.unlock();
+        std::this_thread::sleep_for(std::chrono::milliseconds(kPollMs));
+        mutex.lock();
+    }
+    if (fd < 0) {
+        std::fprintf(stderr, "sim: cannot open %s: %s\n", cfg.gadgetTty.c_str(),
+                     std::strerror(errno));
+        return false;
+    }
+    termios tio{};
+    tcgetattr(fd, &tio);
+    cfmakeraw(&tio);
+    tcsetattr(fd, TCSANOW, &tio);
+    masterFd = fd;
+    slaveFd = -1;
+    isPresent = true;
+    ++appearanceCount;
+    record("plugged: " + udc + " (" + product + ")");
+    return true;
+}
+
+void SimDevice::unbindGadget() {
+    if (masterFd >= 0) {
+        ::close(masterFd);
+        masterFd = -1;
+    }
+    if (isPresent)
+        record("unplugged");
+    isPresent = false;
+    writeAttribute(cfg.gadgetDir + "/UDC", "\n");
 }
 
 // A receiver for senders that wait to be asked: in the boot loader, "C" goes
@@ -337,11 +439,34 @@ void SimDevice::run() {
     uint8_t chunk[4096];
     while (!stopping) {
         int fd;
+        bool hold = false;
+        bool release = false;
         {
             std::lock_guard<std::mutex> lock(mutex);
-            if (pendingMaster >= 0 && Clock::now() >= plugAt)
+            if ((pendingMaster >= 0 || pendingGadget) && Clock::now() >= plugAt)
                 finishReplug();
+            // Idle for long enough after the identification: pulled out once.
+            if (cfg.unplugWhenIdleMs > 0 && identifiedOnce && !idleUnplugDone && masterFd >= 0 &&
+                Clock::now() - lastInput > std::chrono::milliseconds(cfg.unplugWhenIdleMs)) {
+                idleUnplugDone = true;
+                record("unplugged while idle");
+                if (cfg.returnAfterMs >= 0)
+                    replugLocked(cfg.returnAfterMs);
+                else
+                    closePty();
+            }
+            hold = holdPending && isPresent;
+            holdPending = holdPending && !hold;
+            release =
+                holderPid > 0 && Clock::now() >= holdUntil && holdUntil != Clock::time_point();
             fd = masterFd;
+        }
+        if (hold)
+            holdPort();
+        if (release) {
+            releasePort();
+            std::lock_guard<std::mutex> lock(mutex);
+            holdUntil = Clock::time_point();
         }
         if (fd < 0) {
             input.clear();
@@ -367,6 +492,7 @@ void SimDevice::run() {
             continue;
         if (input.empty())
             inputStartedAt = Clock::now();
+        lastInput = Clock::now();
         receivedBytes.insert(receivedBytes.end(), chunk, chunk + n);
         if (cfg.lineTiming) {
             lock.unlock();
@@ -457,6 +583,7 @@ bool SimDevice::handleNormal(Bytes& input) {
     }
     case 0x0F:
         reply(Bytes{kStart, 0x01, 0x0F, 0x01, kEnd});
+        identifiedOnce = true;
         break;
     case 0x11:
         if (!cfg.resetReply.empty())
@@ -464,9 +591,11 @@ bool SimDevice::handleNormal(Bytes& input) {
         break;
     case 0x1C:
         reply(Bytes{kStart, 0x01, 0x1C, 0x01, kEnd});
-        restart(Mode::BootLoader, cfg.bootRestartGoneMs, true, false);
+        restart(Mode::BootLoader, cfg.goneAfterUpdateStart ? -1 : cfg.bootRestartGoneMs, true,
+                false);
         break;
     default:
+        violation(std::string("a frame the firmware does not know: ") + tag);
         break;
     }
     return true;
@@ -483,6 +612,9 @@ bool SimDevice::handleBoot(Bytes& input) {
         ++packetsThisTransfer;
         record("packet");
         eventLog.push_back({inputStartedAt, "packet-in"});
+        // Packets come after "u" and before EOT, unless the receiver asks by itself.
+        if (!transferOpen && cfg.readyCEveryMs <= 0)
+            violation("a packet outside a transfer");
         if (cancelled)
             return true;
         const uint8_t seq = packet[1];
@@ -522,6 +654,7 @@ bool SimDevice::handleBoot(Bytes& input) {
         }
         if (!good) {
             record("bad-packet");
+            violation("a bad packet (" + std::to_string(packetsThisTransfer) + " of the transfer)");
             reply(Bytes{kNAK});
             return true;
         }
@@ -550,7 +683,7 @@ bool SimDevice::handleBoot(Bytes& input) {
         record(tag);
         if (code == 0x02)
             reply(std::string("\r\nBOOT\r\n"));
-        if (code == 0x1C) {
+        if (code == 0x1C && !cfg.bootIgnoresUpdateStart) {
             reply(Bytes{kStart, 0x01, 0x1C, 0x01, kEnd});
             restart(Mode::BootLoader, cfg.bootRestartGoneMs, true, false);
         }
@@ -564,6 +697,7 @@ bool SimDevice::handleBoot(Bytes& input) {
         break;
     case 'u':
         record("u");
+        transferOpen = true;
         transferEnded = false;
         image.clear();
         lastImage.clear();
@@ -575,10 +709,14 @@ bool SimDevice::handleBoot(Bytes& input) {
         break;
     case kEOT:
         record("eot");
+        transferOpen = false;
         transferEnded = true;
         lastImage = image;
         reply(Bytes{kACK});
         record("ack-eot");
+        break;
+    case '\r':
+    case '\n':
         break;
     case 'v': {
         record("v");
@@ -603,8 +741,12 @@ bool SimDevice::handleBoot(Bytes& input) {
             restart(Mode::Normal, cfg.firmwareRestartGoneMs, true, true);
         }
         break;
-    default:
+    default: {
+        char what[64];
+        std::snprintf(what, sizeof(what), "a byte the boot loader does not know: %02x", first);
+        violation(what);
         break;
+    }
     }
     return true;
 }
@@ -696,10 +838,25 @@ void SimDevice::restart(Mode next, int goneMs, bool waitUntilRead, bool vanishAt
         std::this_thread::sleep_for(std::chrono::microseconds(200));
         mutex.lock();
     }
+    // On a USB link: until the reply has left the gadget, then a moment for
+    // the host to read it.
+    while (waitUntilRead && gadget() && masterFd >= 0 && Clock::now() < limit && !stopping) {
+        int queued = 0;
+        if (ioctl(masterFd, TIOCOUTQ, &queued) != 0 || queued == 0)
+            break;
+        mutex.unlock();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        mutex.lock();
+    }
     mutex.unlock();
-    std::this_thread::sleep_for(kReadGrace);
+    std::this_thread::sleep_for(gadget() ? kUsbReadGrace : kReadGrace);
     mutex.lock();
     closePty();
+    // Gone for good.
+    if (goneMs < 0) {
+        record("gone");
+        return;
+    }
     record(next == Mode::BootLoader ? "restart-boot" : "restart-firmware");
     mutex.unlock();
     const auto back = Clock::now() + std::chrono::milliseconds(goneMs);
@@ -709,9 +866,14 @@ void SimDevice::restart(Mode next, int goneMs, bool waitUntilRead, bool vanishAt
     if (stopping)
         return;
     currentMode = next;
+    transferOpen = false;
     nakDone = false;
     readyCDone = false;
     openPty();
+    if (next == Mode::Normal && cfg.busyAfterRestartMs > 0) {
+        holdPending = true;
+        holdUntil = Clock::now() + std::chrono::milliseconds(cfg.busyAfterRestartMs);
+    }
 }
 
 } // namespace sim

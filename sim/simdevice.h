@@ -89,13 +89,42 @@ struct DeviceConfig {
 
     // Line timing of 115200 baud 8N1: every byte takes 10/115200 s each way.
     bool lineTiming = false;
+
+    // The boot loader takes no notice of the framed update start.
+    bool bootIgnoresUpdateStart = false;
+    // Pulled out once, after its identification, when the tool has sent
+    // nothing for this long (0: never), as while the tool asks the service
+    // or downloads; back after returnAfterMs in the same firmware.
+    int unplugWhenIdleMs = 0;
+    // After answering the update start, gone for good instead of restarting.
+    bool goneAfterUpdateStart = false;
+    // After its restart into the new firmware, the port is held by another
+    // process this long (as a program that probes new ports holds it).
+    int busyAfterRestartMs = 0;
+    // A name of the port (a link to it) that the holder locks too, as a
+    // program that opened the port by that name would.
+    std::string alsoLockedAs;
+
+    // On a real USB link instead of a pseudo-terminal: a USB gadget with an
+    // ACM function, made in configfs (its folder), and the function's tty on
+    // the gadget's side. Plugging in binds the gadget to a UDC with the
+    // product string of the current mode, unplugging unbinds it; a restart
+    // is an unbind followed by a bind, as a real device enumerates anew.
+    std::string gadgetDir; // "": a pseudo-terminal
+    std::string gadgetTty; // such as /dev/ttyGS0
+    std::string udc;       // the UDC plugged into (the USB port)
+    std::string returnUdc; // after unplugAtPacket, back on this one ("": the same)
+    std::string product = "Tembra USB CDC";
+    std::string bootProduct; // the boot loader's product string ("": the same)
 };
 
 // One event as the device saw it, for tests and the benchmark.
 struct Event {
     std::chrono::steady_clock::time_point when;
     // "u", "C" (written), "packet" (taken), "packet-in" (its first byte read),
-    // "ack" (written), "eot", "ack-eot", "v", "r", "frame:XX", "c", ...
+    // "ack" (written), "eot", "ack-eot", "v", "r", "frame:XX", "c", ...;
+    // "violation: ..." for what the tool sent that the device's protocol has
+    // no place for (a bad packet, a packet outside a transfer, an unknown command).
     std::string what;
 };
 
@@ -118,6 +147,8 @@ public:
     void releasePort();
 
     bool present() const;
+    // The tool's side of the port: the pseudo-terminal's name; "" on a USB
+    // link, where the host names it.
     std::string portPath() const;
     std::string description() const;
     Mode mode() const;
@@ -158,6 +189,12 @@ private:
     void reply(const std::string& text);
     void restart(Mode next, int goneMs, bool waitUntilRead, bool vanishAtOnce);
     void record(const std::string& what);
+    void violation(const std::string& what);
+    // The USB link (called with the mutex held): bound to udc and its tty
+    // opened, or closed and unbound.
+    bool bindGadget(const std::string& udc);
+    void unbindGadget();
+    bool gadget() const { return !cfg.gadgetDir.empty(); }
     void lineWait(size_t bytes);
     void offerTransfer();
     uint32_t imageChecksum() const;
@@ -171,14 +208,17 @@ private:
     std::string slavePath;
     bool isPresent = false;
     int appearanceCount = 0;
-    // A replug in progress: the new terminal, listed once plugAt has come.
+    // A replug in progress: the new terminal, listed once plugAt has come
+    // (on a USB link: the UDC to bind to then).
+    bool pendingGadget = false;
+    std::string pendingUdc;
     int pendingMaster = -1;
     int pendingSlave = -1;
     std::string pendingPath;
     std::chrono::steady_clock::time_point plugAt{};
-    // The process holding the port, and its lock file.
+    // The process holding the port, and its lock files.
     int holderPid = -1;
-    std::string holderLock;
+    std::vector<std::string> holderLocks;
     Bytes receivedBytes;
     std::vector<Event> eventLog;
     Bytes image;
@@ -199,6 +239,15 @@ private:
     std::chrono::steady_clock::time_point inputStartedAt;
     std::chrono::steady_clock::time_point lastReadyC;
     bool transferEnded = false;
+    // Between "u" and EOT.
+    bool transferOpen = false;
+    // The idle unplug: identified once, the last byte's time, and done.
+    bool identifiedOnce = false;
+    bool idleUnplugDone = false;
+    std::chrono::steady_clock::time_point lastInput{};
+    // The port held after a restart: from when, until when.
+    bool holdPending = false;
+    std::chrono::steady_clock::time_point holdUntil{};
     std::atomic<std::chrono::steady_clock::time_point> lastReply{};
 
     std::atomic<bool> stopping{false};

@@ -5,6 +5,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <dirent.h>
 #include <fstream>
 #include <iterator>
 #include <thread>
@@ -68,6 +69,36 @@ int playLog(const std::string& log, const std::string& link, const std::string& 
 }
 } // namespace
 
+// What the device did that a test on a real USB link checks, one line each:
+// plugged in and out, restarted into a firmware version, an image received
+// (saved to imagePath when given), and every violation of its protocol.
+void report(const sim::SimDevice& device, size_t* seen, const std::string& imagePath) {
+    const std::vector<sim::Event> events = device.events();
+    for (; *seen < events.size(); ++*seen) {
+        const std::string& what = events[*seen].what;
+        if (what.rfind("plugged: ", 0) == 0 || what == "unplugged" ||
+            what.rfind("violation: ", 0) == 0) {
+            std::printf("device: %s\n", what.c_str());
+        } else if (what == "restart-firmware") {
+            const std::vector<uint8_t> v = device.versionBytes();
+            std::printf("device: firmware %d.%d.%d running\n", v[0], v[1], v[2]);
+        } else if (what == "restart-boot") {
+            std::printf("device: boot loader running\n");
+        } else if (what == "ack-eot") {
+            const sim::Bytes image = device.receivedImage();
+            std::printf("device: image received, %zu bytes\n", image.size());
+            if (!imagePath.empty()) {
+                std::ofstream out(imagePath, std::ios::binary | std::ios::trunc);
+                out.write(reinterpret_cast<const char*>(image.data()),
+                          static_cast<std::streamsize>(image.size()));
+            }
+        } else {
+            continue;
+        }
+        std::fflush(stdout);
+    }
+}
+
 int main(int argc, char** argv) {
     sim::DeviceConfig config;
     // A stable path that follows the device's port across its restart, as
@@ -77,6 +108,8 @@ int main(int argc, char** argv) {
     // firmware image that run sent, to check its packets against.
     std::string replay;
     std::string image;
+    // Where each image received is saved.
+    std::string saveImage;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--boot") == 0)
             config.startMode = sim::Mode::BootLoader;
@@ -98,6 +131,26 @@ int main(int argc, char** argv) {
             config.returnAfterMs = std::atoi(argv[++i]);
         else if (std::strcmp(argv[i], "--wrong-crc") == 0 && i + 1 < argc)
             config.wrongCrcReplies = std::atoi(argv[++i]);
+        else if (std::strcmp(argv[i], "--gadget") == 0 && i + 1 < argc)
+            config.gadgetDir = argv[++i];
+        else if (std::strcmp(argv[i], "--tty") == 0 && i + 1 < argc)
+            config.gadgetTty = argv[++i];
+        else if (std::strcmp(argv[i], "--udc") == 0 && i + 1 < argc)
+            config.udc = argv[++i];
+        else if (std::strcmp(argv[i], "--return-to") == 0 && i + 1 < argc)
+            config.returnUdc = argv[++i];
+        else if (std::strcmp(argv[i], "--boot-product") == 0 && i + 1 < argc)
+            config.bootProduct = argv[++i];
+        else if (std::strcmp(argv[i], "--boot-ignores-update-start") == 0)
+            config.bootIgnoresUpdateStart = true;
+        else if (std::strcmp(argv[i], "--unplug-when-idle") == 0 && i + 1 < argc)
+            config.unplugWhenIdleMs = std::atoi(argv[++i]);
+        else if (std::strcmp(argv[i], "--gone-after-update-start") == 0)
+            config.goneAfterUpdateStart = true;
+        else if (std::strcmp(argv[i], "--busy-after-restart") == 0 && i + 1 < argc)
+            config.busyAfterRestartMs = std::atoi(argv[++i]);
+        else if (std::strcmp(argv[i], "--save-image") == 0 && i + 1 < argc)
+            saveImage = argv[++i];
         else if (std::strcmp(argv[i], "--mute-v") == 0)
             config.ignoreCrcRequests = true;
         else if (std::strcmp(argv[i], "--silent") == 0)
@@ -112,23 +165,57 @@ int main(int argc, char** argv) {
                          "usage: %s [--boot] [--line-timing] [--chunk N] [--link PATH]\n"
                          "          [--nak-at K] [--unplug-at K [--return-after MS]]\n"
                          "          [--wrong-crc N] [--mute-v] [--silent] [--version A.B.C]\n"
+                         "          [--boot-ignores-update-start] [--save-image FILE]\n"
+                         "          [--unplug-when-idle MS] [--gone-after-update-start]\n"
+                         "          [--busy-after-restart MS]\n"
+                         "       %s --gadget DIR --tty TTY [--udc UDC] [--return-to UDC]\n"
+                         "          [--boot-product TEXT] [the faults above]\n"
                          "       %s --replay LOG [--image FILE] [--link PATH]\n",
-                         argv[0], argv[0]);
+                         argv[0], argv[0], argv[0]);
             return 2;
         }
+    }
+    if (!config.gadgetDir.empty()) {
+        if (config.gadgetTty.empty()) {
+            std::fprintf(stderr, "%s: --gadget needs --tty, the gadget's side of the port\n",
+                         argv[0]);
+            return 2;
+        }
+        // The first UDC of the system, unless one is named.
+        if (config.udc.empty()) {
+            if (DIR* udcs = ::opendir("/sys/class/udc")) {
+                while (const dirent* entry = ::readdir(udcs)) {
+                    if (entry->d_name[0] != '.' && config.udc.empty())
+                        config.udc = entry->d_name;
+                }
+                ::closedir(udcs);
+            }
+        }
+        if (config.udc.empty()) {
+            std::fprintf(stderr, "%s: no UDC to plug the gadget into\n", argv[0]);
+            return 2;
+        }
+        config.lineTiming = false; // the USB link has its own timing
     }
     std::signal(SIGINT, onSignal);
     std::signal(SIGTERM, onSignal);
     if (!replay.empty())
         return playLog(replay, link, image);
+    // A program that holds the port locks the name the tool opens it by too.
+    config.alsoLockedAs = link;
     sim::SimDevice device(config);
     device.plug();
     pointLink(link, device.portPath());
-    std::printf("%s\t%s\n", device.portPath().c_str(), device.description().c_str());
+    if (config.gadgetDir.empty())
+        std::printf("%s\t%s\n", device.portPath().c_str(), device.description().c_str());
     std::fflush(stdout);
     std::string last = device.portPath();
+    size_t seen = 0;
     while (running) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        report(device, &seen, saveImage);
+        if (!config.gadgetDir.empty())
+            continue;
         const std::string now = device.present() ? device.portPath() : std::string();
         if (now != last) {
             pointLink(link, now);
@@ -139,5 +226,8 @@ int main(int argc, char** argv) {
     }
     if (!link.empty())
         ::unlink(link.c_str());
+    // Unplugged at the end, as the gadget was found.
+    device.unplug();
+    report(device, &seen, saveImage);
     return 0;
 }

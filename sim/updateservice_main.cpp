@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <thread>
 
 namespace {
@@ -22,11 +23,13 @@ const struct {
     {"wrong-crc", sim::ServiceFault::WrongCrc},      {"refused", sim::ServiceFault::Refused},
     {"unavailable", sim::ServiceFault::Unavailable}, {"silent", sim::ServiceFault::Silent},
     {"no-update", sim::ServiceFault::NoUpdate},      {"stall", sim::ServiceFault::StallDownload},
+    {"slow", sim::ServiceFault::SlowBody},
 };
 
 int usage(const char* program) {
     std::fprintf(stderr,
                  "usage: %s [PORT] [--fault NAME] [--image-size BYTES] [--version V]\n"
+                 "          [--save-image FILE]\n"
                  "faults:",
                  program);
     for (const auto& f : kFaults)
@@ -40,6 +43,8 @@ int main(int argc, char** argv) {
     int port = 0;
     size_t imageSize = 64 * 1024;
     std::string version = "1.3.0";
+    // Where the image served is saved, for a test to compare what a device got.
+    std::string saveImage;
     sim::ServiceFault fault = sim::ServiceFault::None;
     for (int i = 1; i < argc; ++i) {
         const bool hasValue = i + 1 < argc;
@@ -58,6 +63,8 @@ int main(int argc, char** argv) {
             imageSize = static_cast<size_t>(std::atol(argv[++i]));
         } else if (std::strcmp(argv[i], "--version") == 0 && hasValue) {
             version = argv[++i];
+        } else if (std::strcmp(argv[i], "--save-image") == 0 && hasValue) {
+            saveImage = argv[++i];
         } else if (argv[i][0] != '-') {
             port = std::atoi(argv[i]);
         } else {
@@ -68,10 +75,19 @@ int main(int argc, char** argv) {
     service.setFault(fault);
     int major = 1, minor = 3, patch = 0;
     std::sscanf(version.c_str(), "%d.%d.%d", &major, &minor, &patch);
-    service.setImage(sim::makeFirmwareImage(imageSize, static_cast<uint8_t>(major),
-                                            static_cast<uint8_t>(minor),
-                                            static_cast<uint8_t>(patch)),
-                     version);
+    const std::vector<uint8_t> image =
+        sim::makeFirmwareImage(imageSize, static_cast<uint8_t>(major), static_cast<uint8_t>(minor),
+                               static_cast<uint8_t>(patch));
+    service.setImage(image, version);
+    if (!saveImage.empty()) {
+        std::ofstream out(saveImage, std::ios::binary | std::ios::trunc);
+        out.write(reinterpret_cast<const char*>(image.data()),
+                  static_cast<std::streamsize>(image.size()));
+        if (!out) {
+            std::fprintf(stderr, "cannot write %s\n", saveImage.c_str());
+            return 1;
+        }
+    }
     if (service.start(port) < 0) {
         std::fprintf(stderr, "cannot listen on 127.0.0.1:%d\n", port);
         return 1;
