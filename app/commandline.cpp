@@ -30,9 +30,6 @@ const qint64 kCannotOpenMs = 5000;
 const int kInterrupted = Interrupted;
 // The length of a SHA-256 in hexadecimal digits.
 const int kSha256Digits = 64;
-// The description a port given with --port is listed with: it matches the
-// device rule, so the usual search takes it.
-const QString kGivenPortDescription = QStringLiteral("USB CDC (given with --port)");
 
 // The longest run --timeout allows: a day.
 const int kMaxTimeoutSeconds = 86400;
@@ -53,7 +50,8 @@ const char* const kExitCodes = QT_TRANSLATE_NOOP(
                    "  5   update service failure\n"
                    "  6   download or checksum failure\n"
                    "  7   the device stopped answering, or the limit was reached later\n"
-                   "  8   another instance holds the data folder\n"
+                   "  8   another instance holds the data folder, or another run the device\n"
+                   "  9   several devices: at least one of them failed (see the summary)\n"
                    "  130 stopped by SIGINT, SIGTERM or SIGHUP before the end\n");
 
 const char* const kToolkitOptions = QT_TRANSLATE_NOOP(
@@ -248,17 +246,13 @@ void Apply(const Options& options) {
         MainWindow::SetDataFolder(QFileInfo(options.dataDir).absoluteFilePath());
     if (!options.serviceUrl.isEmpty())
         WebDAL::SetBaseUrl(options.serviceUrl);
-    if (!options.port.isEmpty()) {
-        // The given path is the device's port while it exists; it may be a
-        // link that follows the device across its restart.
-        const QString path = options.port;
-        PortList::SetProvider([path] {
-            QList<PortEntry> ports;
-            if (QFileInfo::exists(path))
-                ports.append({path, kGivenPortDescription});
-            return ports;
-        });
-    }
+    // The given path is the device's port while it exists (it may be a link
+    // that follows the device across its restart); once the device behind
+    // it is known, the device is followed under any name.
+    if (!options.port.isEmpty())
+        PortList::SetGivenPort(options.port);
+    // A run is about the one device it chose: followed to the end.
+    MainWindow::SetOneDevice(options.headless());
     XModemUpdate::SetCheckOnly(options.check);
     XModemUpdate::SetExpectedSha256(options.expectSha256);
     if (options.headless())
@@ -345,6 +339,13 @@ CommandLineRun::CommandLineRun(MainWindow* window, const Options& options)
         emitEvent(QStringLiteral("status"), {{QStringLiteral("text"), text}});
     });
     connect(events, &UpdateEvents::RunFailed, this, &CommandLineRun::onFailed);
+    // Another run updates this device: nothing is done to it.
+    connect(events, &UpdateEvents::DeviceInUse, this,
+            [this](const QString& port, const QString& holder) {
+                fail(AlreadyRunning, QStringLiteral("Another run of the tool, %1, is using the "
+                                                    "device on %2; nothing was done")
+                                         .arg(holder, port));
+            });
     connect(events, &UpdateEvents::PortUnavailable, this, &CommandLineRun::onPortUnavailable);
     connect(events, &UpdateEvents::PortOpened, this, [this] {
         portOpened = true;
@@ -461,6 +462,20 @@ void CommandLineRun::onAnswer(const QString& offeredVersion, bool updateNeeded) 
     offered = offeredVersion;
     emitEvent(QStringLiteral("service"), {{QStringLiteral("offeredVersion"), offeredVersion},
                                           {QStringLiteral("updateNeeded"), updateNeeded}});
+    // A device in its boot loader is never up to date: offered nothing, its
+    // run fails (the page says so).
+    if (bootLoader && !updateNeeded)
+        return;
+    // The offered version again counts as up to date, for a check as for an update.
+    const bool same =
+        !options.force && !bootLoader && UpdateEvents::SameVersion(versionBefore, offeredVersion);
+    if (options.check && updateNeeded && same) {
+        emitEvent(QStringLiteral("done"), {{QStringLiteral("result"), "up to date"},
+                                           {QStringLiteral("version"), versionBefore},
+                                           {QStringLiteral("updateNeeded"), false}});
+        finish(Updated, QStringLiteral("up to date: the device already has %1").arg(versionBefore));
+        return;
+    }
     if (options.check) {
         emitEvent(QStringLiteral("done"),
                   {{QStringLiteral("result"), updateNeeded ? "offered" : "up to date"},
@@ -477,7 +492,7 @@ void CommandLineRun::onAnswer(const QString& offeredVersion, bool updateNeeded) 
         return;
     }
     // The offered version again: up to date, nothing written, unless forced.
-    if (!options.force && !bootLoader && UpdateEvents::SameVersion(versionBefore, offeredVersion)) {
+    if (same) {
         emitEvent(QStringLiteral("done"), {{QStringLiteral("result"), "up to date"},
                                            {QStringLiteral("version"), versionBefore}});
         finish(Updated, QStringLiteral("up to date: the device already has %1").arg(versionBefore));
@@ -522,6 +537,10 @@ void CommandLineRun::onFailed(UpdateEvents::Failure kind, const QString& text) {
 // A port that stays unopenable for a while ends the run; the search tries it
 // again meanwhile.
 void CommandLineRun::onPortUnavailable(const QString& port, const QString& reason) {
+    // A device restarting into its new firmware may be busy for a moment (a
+    // program probing it): it is waited for as a restarted device is.
+    if (UpdateEvents::instance()->phase() == UpdateEvents::Phase::Restarting)
+        return;
     cannotOpenText = QStringLiteral("Cannot open %1: %2").arg(port, reason);
     if (!cannotOpen.isActive())
         cannotOpen.start(int(kCannotOpenMs));

@@ -2,6 +2,7 @@
 
 #include "app/logging.h"
 #include "app/mainwindow.h"
+#include "device/deviceidentity.h"
 #include "device/portlist.h"
 #include "util/utility.h"
 
@@ -66,9 +67,29 @@ int DeskRun::Start() {
         return NoDeviceFound;
     }
     QStringList names;
-    for (const QString& port : ports) {
+    QList<DeviceIdentity> devices;
+    for (QString port : ports) {
+        const DeviceIdentity device = Identity::Resolve(port);
+        // The search's ports by their place on the bus, a name that stays
+        // while the device renumbers.
+        if (options.all && !device.byPath.isEmpty())
+            port = device.byPath;
+        // Two names of one device (a link and its node, by-id and by-path):
+        // one run, by the name given first.
+        bool named = false;
+        for (int i = 0; i < devices.size() && !named; ++i) {
+            if (device.node.isEmpty() || !devices.at(i).sameDevice(device))
+                continue;
+            named = true;
+            qCInfo(lcApp).noquote() << port << "names the same device as"
+                                    << children.at(size_t(i))->port << ": one run for both";
+        }
+        if (named)
+            continue;
+        devices << device;
         auto child = std::make_unique<Child>();
         child->port = port;
+        child->serial = device.serial;
         child->name = QFileInfo(port).fileName();
         // Two links of the same name in different folders get folders of their own.
         for (int n = 2; names.contains(child->name); ++n)
@@ -76,7 +97,10 @@ int DeskRun::Start() {
         names << child->name;
         children.push_back(std::move(child));
     }
-    qCInfo(lcApp).noquote() << "updating" << ports.size() << "devices at once:" << ports.join(", ");
+    QStringList given;
+    for (const auto& child : children)
+        given << child->port;
+    qCInfo(lcApp).noquote() << "updating" << given.size() << "devices at once:" << given.join(", ");
     for (const auto& child : children)
         startChild(*child);
     return -1;
@@ -279,6 +303,7 @@ void DeskRun::summarise() {
     for (const auto& child : children) {
         failed += child->result == kFailed ? 1 : 0;
         QVariantMap row = {{QStringLiteral("port"), child->port},
+                           {QStringLiteral("serial"), child->serial},
                            {QStringLiteral("deviceNumber"), child->deviceNumber},
                            {QStringLiteral("versionBefore"), child->bootLoaderBefore
                                                                  ? QVariant::fromValue(nullptr)
@@ -309,10 +334,10 @@ void DeskRun::summarise() {
         return;
     }
     // A table: one row per device, columns as wide as their longest text.
-    const QStringList headings = {QStringLiteral("port"),    QStringLiteral("device number"),
-                                  QStringLiteral("version"), QStringLiteral("result"),
-                                  QStringLiteral("exit"),    QStringLiteral("time"),
-                                  QStringLiteral("log"),     QStringLiteral("reason")};
+    const QStringList headings = {
+        QStringLiteral("port"),    QStringLiteral("serial"), QStringLiteral("device number"),
+        QStringLiteral("version"), QStringLiteral("result"), QStringLiteral("exit"),
+        QStringLiteral("time"),    QStringLiteral("log"),    QStringLiteral("reason")};
     QList<QStringList> table = {headings};
     for (const auto& child : children) {
         const QString before =
@@ -321,6 +346,7 @@ void DeskRun::summarise() {
                                     ? before
                                     : before + QStringLiteral(" -> ") + child->after;
         table << QStringList{child->name,
+                             child->serial.isEmpty() ? QStringLiteral("-") : child->serial,
                              child->deviceNumber,
                              version,
                              child->result,

@@ -38,6 +38,8 @@ public:
 private:
     struct Child {
         QString port;
+        // The USB serial number of the device behind the port, where it has one.
+        QString serial;
         QString name;
         std::unique_ptr<QProcess> process;
         QByteArray out;

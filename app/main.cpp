@@ -20,8 +20,10 @@ namespace {
 // fight over the port and over the settings and firmware files.
 const char kLockName[] = "tembra-update-tool.lock";
 
-// Holds the data folder's lock, unless another live instance holds it.
+// Holds the data folder's lock, unless another live instance holds it. The
+// lock is held for the whole run: only one whose process has ended is stale.
 bool lockDataFolder(QLockFile* lock) {
+    lock->setStaleLockTime(0);
     // A folder this user cannot write holds no lock, and no files of the tool
     // either: only a lock held by another live instance stops this one.
     return lock->tryLock(0) || lock->error() != QLockFile::LockFailedError;

@@ -37,6 +37,7 @@ const char* const kAlreadyRunningText =
     QT_TRANSLATE_NOOP("MainWindow", "Tembra Update Tool is already running");
 QString dataFolderOverride;
 bool alreadyRunning = false;
+bool oneDevice = false;
 const qint32 kBaudRate = 115200;
 // How long the line must stay silent after a byte before a reply that has not
 // ended itself (with a frame's end byte) is taken as complete. A device may
@@ -49,9 +50,6 @@ const int kReplyQuietMs = 20;
 const int kListingCheckMs = 1000;
 // Shown on the no-device page while the device's port is listed but cannot be opened.
 const char* const kCannotOpenText = QT_TRANSLATE_NOOP("MainWindow", "Cannot open %1: %2");
-const char* const kLostText = QT_TRANSLATE_NOOP(
-    "MainWindow", "The device was disconnected during the update. Plug it in again: the update "
-                  "continues by itself.");
 // Frameless but with minimise and close hints: the window is moved by dragging.
 const Qt::WindowFlags kWindowFlags =
     Qt::Window | Qt::WindowMinimizeButtonHint | Qt::CustomizeWindowHint | Qt::WindowCloseButtonHint;
@@ -91,6 +89,15 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui::MainWi
     listingTimer = new QTimer(this);
     listingTimer->setInterval(kListingCheckMs);
     connect(listingTimer, &QTimer::timeout, this, &MainWindow::checkListing);
+    switchTimer = new QTimer(this);
+    switchTimer->setSingleShot(true);
+    connect(switchTimer, &QTimer::timeout, this, &MainWindow::onSwitchNotBack);
+    restartTimer = new QTimer(this);
+    restartTimer->setSingleShot(true);
+    connect(restartTimer, &QTimer::timeout, this, &MainWindow::onRestartNotBack);
+    updateStartTimer = new QTimer(this);
+    updateStartTimer->setSingleShot(true);
+    connect(updateStartTimer, &QTimer::timeout, this, &MainWindow::onUpdateStartUnanswered);
 
     // Ctrl+Q and Ctrl+W close the window, as its close button does (and ask
     // first mid-update): the frameless window has no other way to be closed
@@ -125,6 +132,14 @@ void MainWindow::SetAlreadyRunning(bool running) {
     alreadyRunning = running;
 }
 
+void MainWindow::SetOneDevice(bool one) {
+    oneDevice = one;
+}
+
+bool MainWindow::OneDevice() {
+    return oneDevice;
+}
+
 QString MainWindow::DataFolder() {
     if (!dataFolderOverride.isEmpty())
         return dataFolderOverride;
@@ -135,6 +150,7 @@ QString MainWindow::DataFolder() {
 
 MainWindow::~MainWindow() {
     StopPortThreads();
+    forgetDevice();
     if (Globals::MainWin == this)
         Globals::MainWin = nullptr;
     delete ui;
@@ -245,6 +261,7 @@ void MainWindow::CloseComPort() {
     silenceTimer->stop();
     identifyTimer->stop();
     listingTimer->stop();
+    updateStartTimer->stop();
     Globals::ReceivedData->clear();
     if (!serialPort || !serialPort->isOpen())
         return;
@@ -277,17 +294,9 @@ void MainWindow::onPortLost(const QString& reason) {
         if (!serialPort || !serialPort->isOpen())
             return; // the reply's branch has moved on (a confirmed restart)
     }
-    if (UpdateUnderWay()) {
-        beginRecovery(tr(kLostText), reason, true);
-        return;
-    }
-    CloseComPort();
     // The device has gone, which the monitor would report a moment later,
     // perhaps not at all if it comes back under the same name.
-    if (!monitorWanted)
-        return;
-    Globals::ForgetDevicePort();
-    AddNoControl();
+    onDeviceGone(reason);
 }
 
 bool MainWindow::writeCommand(const char* data, qint64 length, int order) {
@@ -313,6 +322,11 @@ bool MainWindow::writeCommand(const char* data, qint64 length, int order) {
         silenceTimer->start(Bounds::DeviceSilenceMs());
     else
         silenceTimer->stop();
+    // A boot loader may take no notice of the framed update start.
+    if (order == XModemDAL::IdUpdateSoftwareInfo && Globals::IsUpdateMode)
+        updateStartTimer->start(Bounds::UpdateStartAnswerMs());
+    else
+        updateStartTimer->stop();
     if (length > 0) {
         const QByteArray bytes = QByteArray::fromRawData(data, int(length));
         if (order == XModemDAL::IdSendPacket)
@@ -419,10 +433,22 @@ bool MainWindow::showsNoDevicePage(const QString& text) const {
            Globals::StatusLabel.data() == page->statusLabel();
 }
 
-// The device has gone: its port is closed, a no-device page is shown (unless
-// the same one is shown already: the monitor reports an absent device every
-// second) and the search starts again.
+// The monitor found the device's port gone: outside an update its port is
+// closed, a no-device page is shown and the search starts again; mid-update
+// the rule for a lost device applies.
 void MainWindow::AddNoControl() {
+    if (lossNow() != Loss::NoUpdate) {
+        onDeviceGone(QStringLiteral("the port is no longer listed"));
+        return;
+    }
+    if (!oneDevice)
+        forgetDevice();
+    showNoDevice();
+}
+
+// A no-device page is shown (unless the same one is shown already: the
+// monitor reports an absent device every second) and the search starts again.
+void MainWindow::showNoDevice() {
     CloseComPort();
     // A device lost mid-update keeps the text that says how its update goes on.
     const QString text =
@@ -448,22 +474,20 @@ void MainWindow::InitPC() {
         qCDebug(lcApp).noquote() << "端口不正确";
         return;
     }
+    // Two searches may find the device at once (the monitor's report and a
+    // lost device's): the first one's open stands.
+    if (serialPort && serialPort->isOpen()) {
+        qCDebug(lcApp).noquote() << "the device's port is open already:" << serialPort->portName();
+        return;
+    }
     const QString name = Globals::PortName;
+    if (!chooseDevice(name)) {
+        SearchComPort();
+        return;
+    }
     if (!OpenComPort(name)) {
         SearchComPort();
-        qCDebug(lcApp).noquote() << "打不开" + name;
-        // The port is listed but refuses to open (held by another program, or
-        // not permitted): say so, with the system's reason, rather than ask
-        // for a device that is plugged in. Retries keep the page while the
-        // text stays the same.
-        const QString reason = Platform::OpenFailureReason(serialPort);
-        UpdateEvents::instance()->portUnavailable(name, reason);
-        const QString text = tr(kCannotOpenText).arg(name, reason);
-        if (!showsNoDevicePage(text)) {
-            auto* page = new NoDevice();
-            page->SetMessage(text);
-            AddControl(page);
-        }
+        sayCannotOpen(name);
         return;
     }
     identifyTimer->start(Bounds::NotAnsweringMs());
@@ -475,6 +499,21 @@ void MainWindow::InitPC() {
     hasReceivedData = false;
     qCDebug(lcApp).noquote() << "getInitStatus";
     XModemDAL::GetInitStatus();
+}
+
+// The port is listed but refuses to open (held by another program, or not
+// permitted): said, with the system's reason, rather than asking for a
+// device that is plugged in. Retries keep the page while the text stays.
+void MainWindow::sayCannotOpen(const QString& name) {
+    qCDebug(lcApp).noquote() << "打不开" + name;
+    const QString reason = Platform::OpenFailureReason(serialPort);
+    UpdateEvents::instance()->portUnavailable(name, reason);
+    const QString text = tr(kCannotOpenText).arg(name, reason);
+    if (showsNoDevicePage(text))
+        return;
+    auto* page = new NoDevice();
+    page->SetMessage(text);
+    AddControl(page);
 }
 
 void MainWindow::handerSign() {

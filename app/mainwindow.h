@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/globals.h"
+#include "device/deviceidentity.h"
 #include "pages/nodevice.h"
 
 #include <QElapsedTimer>
@@ -37,6 +38,12 @@ public:
     // Another instance holds the data folder: the window says so and touches
     // neither the port nor the files.
     static void SetAlreadyRunning(bool running);
+    // The run is about one device (the command line): once chosen, that
+    // device is followed to the end, even when it goes outside an update.
+    // Otherwise (the window) a device gone outside an update is forgotten,
+    // and the next one found is taken up.
+    static void SetOneDevice(bool one);
+    static bool OneDevice();
 
     // Serial port operations: the only way bytes reach the device.
     bool OpenComPort(const QString& name);
@@ -113,6 +120,31 @@ private:
 
     // The port reported that its line is gone (hang-up, unplug).
     void onPortLost(const QString& reason);
+
+    // The device behind the port about to be opened: resolved to its
+    // identity, locked for this run and followed from now on. False, and
+    // said, when another run of the tool holds it.
+    bool chooseDevice(const QString& name);
+    // The device of this run is no longer followed (the window: it is gone).
+    void forgetDevice();
+    // Where the update stands when the device goes: not under way; before
+    // the device was told to switch to its boot loader; after that; after
+    // it confirmed the firmware's checksum and was told to restart.
+    enum class Loss { NoUpdate, BeforeSwitch, DuringUpdate, AfterConfirmation };
+    Loss lossNow() const;
+    // The one rule for a device that goes (hung up, gone from the list,
+    // reported by the monitor), whatever the phase.
+    void onDeviceGone(const QString& reason);
+    // No device: the no-device page, and the search again.
+    void showNoDevice();
+    // The device's port is listed but does not open: said, with the reason.
+    void sayCannotOpen(const QString& name);
+    // The boot loader's port did not come back after the switch.
+    void onSwitchNotBack();
+    // A boot loader sent nothing after the update start: taken as its answer.
+    void onUpdateStartUnanswered();
+    // The device confirmed its firmware, was told to restart, and is not back.
+    void onRestartNotBack();
 
     // Recovery from a device lost or silent mid-update (app/recovery.cpp).
     // The boot loader has been silent for the silence bound since the last
@@ -192,6 +224,14 @@ private:
     int silenceRepeats = 0;
     QTimer* identifyTimer = nullptr;
     QTimer* listingTimer = nullptr;
+    // Bound the device's return: after the switch to its boot loader, after
+    // its confirmed restart; and a boot loader's answer to the update start.
+    QTimer* switchTimer = nullptr;
+    QTimer* restartTimer = nullptr;
+    QTimer* updateStartTimer = nullptr;
+    // The device of this run, and the lock that keeps other runs off it.
+    DeviceIdentity chosen;
+    Identity::Lock deviceLock;
     // Checksum reports in a row that did not match.
     int checksumMismatches = 0;
     bool recovering = false;

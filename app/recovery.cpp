@@ -12,6 +12,7 @@
 #include "device/xmodemdal.h"
 #include "pages/initpage.h"
 #include "pages/question.h"
+#include "util/utility.h"
 
 #include <QCloseEvent>
 #include <QMessageBox>
@@ -29,6 +30,17 @@ const char* const kWrongChecksumText = QT_TRANSLATE_NOOP(
                   "plug it in again to try once more.");
 const char* const kNotAnsweringText =
     QT_TRANSLATE_NOOP("MainWindow", "The device on %1 does not answer");
+const char* const kLostBeforeSwitchText = QT_TRANSLATE_NOOP(
+    "MainWindow", "The device was disconnected before its update began. Plug it in again: the "
+                  "update starts again by itself.");
+const char* const kLostText = QT_TRANSLATE_NOOP(
+    "MainWindow", "The device was disconnected during the update. Plug it in again: the update "
+                  "continues by itself.");
+const char* const kRestartNotBackText = QT_TRANSLATE_NOOP(
+    "MainWindow", "The device confirmed its new firmware but did not come back within %1 s. "
+                  "Unplug it and plug it in again.");
+const char* const kInUseText =
+    QT_TRANSLATE_NOOP("MainWindow", "Another run of the tool, %2, is using the device on %1");
 // A device identified this long after it was told to restart is another
 // story: the line does not say that it restarted.
 const qint64 kResetBackWithinMs = 30000;
@@ -48,6 +60,8 @@ const char* const kCloseYes = QT_TRANSLATE_NOOP("MainWindow", "Close");
 const char* const kCloseNo = QT_TRANSLATE_NOOP("MainWindow", "Keep Updating");
 
 // The failures the run reports, in the log's and the command line's words.
+const QString kRestartNotBackFailure =
+    QStringLiteral("The device confirmed its new firmware and did not come back within %1 s");
 const QString kSilentFailure = QStringLiteral("The device stopped answering during the update");
 const QString kWrongChecksumFailure =
     QStringLiteral("The device reports a checksum that does not match the firmware");
@@ -66,6 +80,132 @@ bool MainWindow::UpdateUnderWay() const {
     default:
         return false;
     }
+}
+
+bool MainWindow::chooseDevice(const QString& name) {
+    const DeviceIdentity identity = Identity::Resolve(PortList::SystemPath(name));
+    // Gone already: the open that follows fails, and says so.
+    if (identity.node.isEmpty())
+        return true;
+    const bool same = deviceLock.held() && chosen.sameDevice(identity);
+    QString holder;
+    if (!deviceLock.take(identity, &holder)) {
+        UpdateEvents::instance()->deviceInUse(name, holder);
+        const QString text = tr(kInUseText).arg(name, holder);
+        if (!showsNoDevicePage(text)) {
+            auto* page = new NoDevice();
+            page->SetMessage(text);
+            AddControl(page);
+        }
+        return false;
+    }
+    if (!same)
+        qCInfo(lcApp).noquote() << "the device:" << identity.describe();
+    else if (identity.node != chosen.node || identity.usbDevice != chosen.usbDevice)
+        qCInfo(lcApp).noquote() << "the same device, now:" << identity.describe();
+    chosen = identity;
+    PortList::Follow(identity);
+    return true;
+}
+
+void MainWindow::forgetDevice() {
+    if (deviceLock.held())
+        qCDebug(lcApp).noquote() << "the device is forgotten:" << chosen.describe();
+    PortList::StopFollowing();
+    deviceLock.release();
+    chosen = DeviceIdentity();
+}
+
+MainWindow::Loss MainWindow::lossNow() const {
+    if (recovering)
+        return Loss::DuringUpdate;
+    switch (UpdateEvents::instance()->phase()) {
+    case UpdateEvents::Phase::Idle:
+        // A device in its boot loader is mid-update, whatever was asked yet.
+        return Globals::IsUpdateMode ? Loss::DuringUpdate : Loss::NoUpdate;
+    case UpdateEvents::Phase::Checking:
+    case UpdateEvents::Phase::Downloading:
+        return Globals::IsUpdateMode ? Loss::DuringUpdate : Loss::BeforeSwitch;
+    case UpdateEvents::Phase::Restarting:
+        return Loss::AfterConfirmation;
+    case UpdateEvents::Phase::Switching:
+    case UpdateEvents::Phase::Transferring:
+    case UpdateEvents::Phase::Verifying:
+    case UpdateEvents::Phase::Recovering:
+        return Loss::DuringUpdate;
+    }
+    return Loss::DuringUpdate;
+}
+
+void MainWindow::onDeviceGone(const QString& reason) {
+    const QString name = serialPort ? serialPort->portName() : Globals::PortName.get();
+    switch (lossNow()) {
+    case Loss::NoUpdate:
+        CloseComPort();
+        // Shutting down: nobody looks for a device any more.
+        if (!monitorWanted)
+            return;
+        qCInfo(lcApp).noquote() << "the device on" << name << "has gone (" + reason + ")";
+        if (!OneDevice())
+            forgetDevice();
+        Globals::ForgetDevicePort();
+        showNoDevice();
+        return;
+    case Loss::BeforeSwitch:
+        // Nothing was sent to the device yet: the attempt is dropped (its page
+        // and with it the service's answer or the download) and made again,
+        // from the version check, once the same device is back.
+        qCWarning(lcApp).noquote() << "the device on" << name << "went before its update began ("
+                                   << reason << "): the update starts again once it is back";
+        beginRecovery(tr(kLostBeforeSwitchText), reason, true);
+        return;
+    case Loss::DuringUpdate:
+        beginRecovery(tr(kLostText), reason, true);
+        return;
+    case Loss::AfterConfirmation:
+        // Restarting into its new firmware: looked for again, for as long as
+        // a restarted device is waited for.
+        qCInfo(lcApp).noquote() << "the device on" << name
+                                << "went while it restarts into its new firmware (" + reason +
+                                       "): it is looked for";
+        CloseComPort();
+        Globals::IsUpdateMode = false;
+        searchForUpdate(&MainWindow::InitPC);
+        return;
+    }
+}
+
+void MainWindow::onSwitchNotBack() {
+    if (UpdateEvents::instance()->phase() != UpdateEvents::Phase::Switching || recovering)
+        return;
+    qCWarning(lcApp).noquote() << "the device's port is not back" << Bounds::SwitchBackMs() / 1000.0
+                               << "s after its switch to the boot loader";
+    beginRecovery(tr(kLostText), QStringLiteral("not back after its switch to the boot loader"),
+                  true);
+}
+
+void MainWindow::onUpdateStartUnanswered() {
+    if (Globals::currentOrder != XModemDAL::IdUpdateSoftwareInfo || !serialPort ||
+        !serialPort->isOpen() || !Globals::ReceivedData->isEmpty())
+        return;
+    qCInfo(lcApp).noquote() << "the boot loader sent nothing"
+                            << Bounds::UpdateStartAnswerMs() / 1000.0
+                            << "s after the update start: going on as if it had answered";
+    handleUpdateSoftwareInfo(QByteArray());
+}
+
+void MainWindow::onRestartNotBack() {
+    if (UpdateEvents::instance()->phase() != UpdateEvents::Phase::Restarting)
+        return;
+    const int seconds = Bounds::LostReturnMs() / 1000;
+    qCWarning(lcApp).noquote() << "the device confirmed its firmware, was told to restart and is"
+                               << "not back after" << seconds << "s";
+    UpdateEvents::instance()->runFailed(UpdateEvents::Failure::Device,
+                                        kRestartNotBackFailure.arg(seconds));
+    auto* page = new NoDevice();
+    page->SetMessage(tr(kRestartNotBackText).arg(seconds), Globals::StatusKind::Alert);
+    setCentralWidget(page);
+    // Still looked for: a device that comes back later is identified.
 }
 
 void MainWindow::onSilence() {
@@ -98,8 +238,10 @@ void MainWindow::onNotAnswering() {
 }
 
 void MainWindow::beginRecovery(const QString& text, const QString& reason, bool search) {
-    const QString name = Globals::PortName;
+    const QString name = serialPort && !serialPort->portName().isEmpty() ? serialPort->portName()
+                                                                         : Globals::PortName.get();
     CloseComPort();
+    switchTimer->stop();
     identifyTimer->stop();
     // As during the update itself, the monitor does not report the device
     // gone; the search below, or InitPC once the device is back, runs it again.
@@ -147,6 +289,7 @@ void MainWindow::checkListing() {
 }
 
 void MainWindow::noteIdentification(bool afterUpdate) {
+    restartTimer->stop();
     if (afterUpdate) {
         const QString before = UpdateEvents::instance()->versionBefore();
         Globals::ResultLine = before.isEmpty() ? tr(kUpdatedToText).arg(Device::VersionInfo)

@@ -5,6 +5,7 @@
 #include "app/state/bounds.h"
 #include "app/state/updateevents.h"
 #include "device/platform.h"
+#include "device/portlist.h"
 #include "device/threadcomport.h"
 #include "device/threadmonitordevice.h"
 #include "device/xmodemdal.h"
@@ -365,21 +366,27 @@ void MainWindow::handleDeviceInfoWhenUpdate() {
     AddControl(new XModemUpdate());
 }
 
-// Answer to UpdateSoftwareInfo: any bytes. The device restarts into its boot
-// loader; the port is closed and searched for again.
+// Answer to UpdateSoftwareInfo: any bytes (or, from a boot loader, none for
+// a while). The device restarts into its boot loader; the port is closed and
+// searched for again, for a bounded time.
 void MainWindow::handleUpdateSoftwareInfo(const QByteArray& newBytes) {
     qCDebug(lcApp).noquote() << "UpdateSoftwareInfo:" + Utility::Printable(newBytes);
+    updateStartTimer->stop();
     StopMonitor();
     CloseComPort();
     pauseForRestart([this] {
         Globals::currentOrder = IdStartOrder;
+        switchTimer->start(Bounds::SwitchBackMs());
         searchForUpdate(&MainWindow::OpenComPortForUpdate);
     });
 }
 
 void MainWindow::OpenComPortForUpdate() {
     qCDebug(lcApp).noquote() << "OpenComPortForUpdate";
-    if (OpenComPort(Globals::PortName)) {
+    switchTimer->stop();
+    const QString name = Globals::PortName;
+    const bool chosenNow = chooseDevice(name);
+    if (chosenNow && OpenComPort(name)) {
         qCDebug(lcApp).noquote() << "Globals::currentOrder" << Globals::currentOrder;
         if (Globals::currentOrder != IdCrcOrder) {
             checksumMismatches = 0;
@@ -388,6 +395,10 @@ void MainWindow::OpenComPortForUpdate() {
         }
         return;
     }
+    // Listed but not to be opened (held by another program): said as any
+    // busy port is, and tried again.
+    if (chosenNow)
+        sayCannotOpen(name);
     Globals::currentOrder = IdGetDeviceInfo;
     searchForUpdate(&MainWindow::OpenComPortForUpdate);
 }
@@ -482,6 +493,8 @@ void MainWindow::handleCrcOrder() {
     qCDebug(lcApp).noquote() << "CRC is equal,send RestartOrder";
     UpdateEvents::instance()->checksumConfirmed();
     UpdateEvents::instance()->setPhase(UpdateEvents::Phase::Restarting);
+    // From here the device is waited for, for a bounded time, however it goes.
+    restartTimer->start(Globals::RestartPauseMs + Bounds::LostReturnMs());
     Globals::SetStatusText(tr(kTextVerified));
     Globals::NoDeviceMessage = Globals::PlugInMessage;
     Globals::IsNeedResetDevice = true;

@@ -3,16 +3,54 @@
 #include "device/portscan.h"
 
 #include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QHash>
 #include <QSerialPortInfo>
 #include <mutex>
+
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#endif
 
 namespace PortList {
 namespace {
 const QString kCdcMarker = QStringLiteral("USB CDC");
 const QString kMakerMarker = QStringLiteral("velmorix");
 
+// The description a port given on the command line is listed with: it
+// matches the device rule, so the usual search takes it.
+const QString kGivenPortDescription = QStringLiteral("USB CDC (given with --port)");
+
 std::mutex providerMutex;
 Provider installed;
+QString givenPort;
+
+std::mutex followMutex;
+bool following = false;
+DeviceIdentity followed;
+
+// What each listed name was resolved to, and the node it was resolved from.
+struct Resolved {
+    QByteArray node;
+    DeviceIdentity identity;
+};
+std::mutex identityMutex;
+QHash<QString, Resolved> identities;
+
+// The device node behind a path, as it is now: its number, inode and times.
+QByteArray nodeSignature(const QString& path) {
+#ifdef Q_OS_UNIX
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return QByteArray();
+    return QByteArray::number(quint64(st.st_rdev)) + ',' + QByteArray::number(quint64(st.st_ino)) +
+           ',' + QByteArray::number(qint64(st.st_ctim.tv_sec)) + '.' +
+           QByteArray::number(qint64(st.st_ctim.tv_nsec));
+#else
+    return QFile::encodeName(path);
+#endif
+}
 
 // The system's list, made anew only when the tty devices changed (or now and
 // then): the port threads poll it several times a second for the life of the
@@ -40,11 +78,22 @@ QList<PortEntry> systemPorts() {
 
 QList<PortEntry> Available() {
     Provider provider;
+    QString given;
     {
         std::lock_guard<std::mutex> lock(providerMutex);
         provider = installed;
+        given = givenPort;
     }
-    return provider ? provider() : systemPorts();
+    if (provider)
+        return provider();
+    if (given.isEmpty())
+        return systemPorts();
+    QList<PortEntry> ports;
+    if (QFileInfo::exists(given))
+        ports.append({given, kGivenPortDescription});
+    if (Following())
+        ports.append(systemPorts());
+    return ports;
 }
 
 void SetProvider(Provider provider) {
@@ -52,11 +101,60 @@ void SetProvider(Provider provider) {
     installed = std::move(provider);
 }
 
+void SetGivenPort(const QString& path) {
+    std::lock_guard<std::mutex> lock(providerMutex);
+    givenPort = path;
+}
+
+void Follow(const DeviceIdentity& device) {
+    std::lock_guard<std::mutex> lock(followMutex);
+    following = device.isUsb();
+    followed = following ? device : DeviceIdentity();
+}
+
+void StopFollowing() {
+    Follow(DeviceIdentity());
+}
+
+bool Following(DeviceIdentity* device) {
+    std::lock_guard<std::mutex> lock(followMutex);
+    if (device)
+        *device = followed;
+    return following;
+}
+
+DeviceIdentity IdentityOf(const PortEntry& port) {
+    const QString path = SystemPath(port.name);
+    const QByteArray node = nodeSignature(path);
+    {
+        std::lock_guard<std::mutex> lock(identityMutex);
+        const auto known = identities.constFind(port.name);
+        if (known != identities.constEnd() && !node.isEmpty() && known->node == node)
+            return known->identity;
+    }
+    // Outside the lock: resolving reads sysfs.
+    const DeviceIdentity identity = Identity::Resolve(path);
+    std::lock_guard<std::mutex> lock(identityMutex);
+    identities.insert(port.name, {node, identity});
+    return identity;
+}
+
 void ResetProvider() {
     SetProvider(Provider());
 }
 
 bool FindDevicePort(const QList<PortEntry>& ports, QString* name) {
+    DeviceIdentity device;
+    if (Following(&device)) {
+        for (const PortEntry& port : ports) {
+            if (!device.sameDevice(IdentityOf(port)))
+                continue;
+            if (name)
+                *name = port.name;
+            return true;
+        }
+        return false;
+    }
     for (const PortEntry& port : ports) {
         if (port.description.contains(kCdcMarker, Qt::CaseInsensitive) ||
             port.description.contains(kMakerMarker, Qt::CaseInsensitive)) {

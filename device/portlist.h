@@ -1,5 +1,7 @@
 #pragma once
 
+#include "device/deviceidentity.h"
+
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -19,9 +21,25 @@ using Provider = std::function<QList<PortEntry>()>;
 QList<PortEntry> Available();
 void SetProvider(Provider provider);
 void ResetProvider();
+// The port given on the command line: listed, as a device's port, while it
+// exists; once its device is followed, the system's ports are listed after
+// it, so that the device is found under any other name. "" for none.
+void SetGivenPort(const QString& path);
 
-// The device's port: the first whose description contains "USB CDC", or else
-// "velmorix", in any letter case. Returns false when none matches.
+// The device the port threads follow once it has been chosen: from then on
+// its port is the one whose identity is the same device's, whatever its name
+// and description. Only a device with a USB device behind it is followed; a
+// pseudo-terminal or a plain serial port keeps the rule below.
+void Follow(const DeviceIdentity& device);
+void StopFollowing();
+// Whether a device is followed, and which.
+bool Following(DeviceIdentity* device = nullptr);
+// The identity of a listed port (resolved again only when its node changed).
+DeviceIdentity IdentityOf(const PortEntry& port);
+
+// The device's port: the followed device's; otherwise the first whose
+// description contains "USB CDC", or else "velmorix", in any letter case.
+// Returns false when none matches.
 bool FindDevicePort(const QList<PortEntry>& ports, QString* name);
 // A port's name as a path: a name the system lists below /dev ("ttyACM0")
 // becomes "/dev/ttyACM0"; a path stays as it is.

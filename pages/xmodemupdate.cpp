@@ -67,6 +67,9 @@ const char* const kTextSameVersion =
     QT_TRANSLATE_NOOP("XModemUpdate", "The device already has %1. Update it again?");
 const char* const kTextNotStored =
     QT_TRANSLATE_NOOP("XModemUpdate", "The answer of the update service cannot be stored in %1");
+const char* const kTextBootLoaderNothing = QT_TRANSLATE_NOOP(
+    "XModemUpdate",
+    "The device is in its boot loader, and the update service offers no firmware for it");
 // How much of a refusal's message the page shows.
 const int kRefusalShown = 80;
 
@@ -234,6 +237,13 @@ void XModemUpdate::replyFinished(QNetworkReply* answer) {
                               QLatin1String("true");
     UpdateEvents* events = UpdateEvents::instance();
     events->serviceAnswered(ConfigDAL::GetUpdateBrand(QStringLiteral("version")), updateNeeded);
+    // A device in its boot loader has no firmware to go back to: without an
+    // offer it stays there, which is a failure, never "up to date".
+    if (!updateNeeded && Globals::IsUpdateMode) {
+        showFailure(QStringLiteral("nothing for the boot loader"),
+                    pageText(kTextBootLoaderNothing));
+        return;
+    }
     if (checkOnly) {
         events->setPhase(UpdateEvents::Phase::Idle);
         return;

@@ -45,7 +45,10 @@ private:
     // ignored and hangs it up, "close" pipes its output into "head -n 1".
     Result run(QStringList args, const QString& how = QString()) {
         for (QString& arg : args)
-            arg.replace("LINK", link).replace("URL", serviceUrl).replace("DIR", dir.path());
+            arg.replace("REALPORT", QFileInfo(link).symLinkTarget())
+                .replace("LINK", link)
+                .replace("URL", serviceUrl)
+                .replace("DIR", dir.path());
         QProcess tool;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
@@ -64,9 +67,22 @@ private:
             tool.start("bash", QStringList{"-c", "\"$0\" \"$@\" | head -n 1; exit ${PIPESTATUS[0]}",
                                            TEMBRA_TOOL} +
                                    args);
-        else
+        else if (how != "second run")
             tool.start(TEMBRA_TOOL, args);
         Result result;
+        // Another run on the same device, with its own data folder, is under
+        // way when this one starts (and ends well).
+        QProcess first;
+        if (how == "second run") {
+            QStringList theirs = args;
+            theirs.last() += "-first"; // the data folder, given last
+            first.setProcessEnvironment(env);
+            first.start(TEMBRA_TOOL, theirs);
+            QByteArray said;
+            while (!said.contains("\"event\":\"device\"") && first.waitForReadyRead(kRunMs))
+                said += first.readAllStandardOutput();
+            tool.start(TEMBRA_TOOL, args);
+        }
         if (how == "nohup") {
             tool.waitForReadyRead(kRunMs);
             ::kill(pid_t(tool.processId()), SIGHUP);
@@ -78,6 +94,8 @@ private:
             ::kill(pid_t(tool.processId()), SIGTERM);
         }
         if (!tool.waitForFinished(kRunMs))
+            return result;
+        if (how == "second run" && (!first.waitForFinished(kRunMs) || first.exitCode() != 0))
             return result;
         result.code = tool.exitCode();
         result.err += tool.readAllStandardError();
@@ -218,7 +236,52 @@ private slots:
             << QStringList{"--mute-v"} << none << QStringList{"--update", "--port", "LINK"} << 7
             << QString();
     }
-    void exitCodes() {
+    void exitCodes() { runRow(); }
+
+    // A device is followed by its identity, and one rule holds for losing it
+    // in every phase; nothing that was done is called a failure, nor the
+    // reverse.
+    void followsTheDevice_data() {
+        QTest::addColumn<QStringList>("deviceArgs");
+        QTest::addColumn<QStringList>("serviceArgs");
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("how");
+        const QStringList none;
+        QTest::newRow("the same device given twice")
+            << none << none << QStringList{"--update", "--port", "LINK", "--port", "REALPORT"} << 0
+            << QString();
+        QTest::newRow("a second run on the same device with another data folder")
+            << QStringList{"--line-timing"} << none << QStringList{"--update", "--port", "LINK"}
+            << 8 << "second run";
+        QTest::newRow("unplugged during the download, and back")
+            << QStringList{"--unplug-when-idle", "300", "--return-after", "1000"}
+            << QStringList{"--fault", "slow"} << QStringList{"--update", "--port", "LINK"} << 0
+            << QString();
+        QTest::newRow("gone after the switch to the boot loader")
+            << QStringList{"--gone-after-update-start"} << none
+            << QStringList{"--update", "--port", "LINK"} << 7 << QString();
+        QTest::newRow("busy for a while after the checksum")
+            << QStringList{"--busy-after-restart", "6500"} << none
+            << QStringList{"--update", "--port", "LINK"} << 0 << QString();
+        QTest::newRow("a check of a device that is up to date")
+            << QStringList{"--version", "1.3.0"} << none << QStringList{"--check", "--port", "LINK"}
+            << 0 << QString();
+        QTest::newRow("a boot loader offered nothing")
+            << QStringList{"--boot"} << QStringList{"--fault", "no-update"}
+            << QStringList{"--update", "--port", "LINK"} << 5 << QString();
+        QTest::newRow("a boot loader that ignores the update start")
+            << QStringList{"--boot", "--boot-ignores-update-start"} << none
+            << QStringList{"--update", "--port", "LINK"} << 0 << QString();
+        QTest::newRow("re-plugged mid-transfer, into a boot loader that ignores the update start")
+            << QStringList{"--unplug-at", "40", "--return-after", "1500",
+                           "--boot-ignores-update-start"}
+            << none << QStringList{"--update", "--port", "LINK"} << 0 << QString();
+    }
+    void followsTheDevice() { runRow(); }
+
+private:
+    void runRow() {
         QFETCH(QStringList, deviceArgs);
         QFETCH(QStringList, serviceArgs);
         QFETCH(QStringList, args);
@@ -229,7 +292,7 @@ private slots:
         QVERIFY(QDir().mkpath(data));
         QLockFile other(data + "/tembra-update-tool.lock");
         const bool window = how == "window";
-        if (code == 8 || window)
+        if ((code == 8 && how != "second run") || window)
             QVERIFY(other.tryLock(0));
         if (!args.contains("--service-url"))
             args << "--service-url"
@@ -253,11 +316,21 @@ private slots:
             QVERIFY2(result.out.contains("-platform <name>"), result.out.constData());
             return;
         }
+        if (how == "second run") { // refused by the device's lock, saying who holds it
+            QCOMPARE(result.events.last().value("code").toInt(), 8);
+            QVERIFY2(result.events.last().value("text").toString().contains("process"),
+                     result.out.constData());
+            return;
+        }
         if (code == 2 || code == 8 || window) {
             QVERIFY(result.out.isEmpty());
             // A refused run writes no log: it cannot push out the running run's.
             QVERIFY(QDir(data + "/logs").entryList(QDir::Files).isEmpty());
             return;
+        }
+        if (args.count("--port") == 2 && code == 0) { // one device: one run, one row
+            QCOMPARE(result.events.last().value("event").toString(), QStringLiteral("summary"));
+            QCOMPARE(result.events.last().value("devices").toArray().size(), 1);
         }
         if (code == 0 && deviceArgs.contains("--version")) { // up to date: nothing fetched or sent
             QCOMPARE(result.events.last().value("result").toString(), QStringLiteral("up to date"));
@@ -276,6 +349,7 @@ private slots:
         }
     }
 
+private slots:
     // Logs of whole runs replay on the simulated device, to the same end as
     // when they were made; a replay whose log was changed stops at the write
     // that differs, and the tool fails instead of waiting for good. A log the

@@ -1,6 +1,7 @@
 // The port-search and port-monitor threads and the connection control of the
 // window, with port lists installed by the test.
 #include "app/mainwindow.h"
+#include "device/deviceidentity.h"
 #include "device/portlist.h"
 #include "device/portscan.h"
 #include "device/threadcomport.h"
@@ -336,6 +337,80 @@ private slots:
         }
         QCOMPARE(scan.NeedsListing(change == "refresh" ? 5000 : 100), lists);
         QVERIFY(!scan.NeedsListing(change == "refresh" ? 5100 : 200)); // and once only
+    }
+
+    // A port is resolved to the USB device behind it, through any link, on a
+    // made-up sysfs tree (for /dev/null's device number); a pseudo-terminal
+    // has no USB device behind it.
+    void identityOfAPort() {
+        QTemporaryDir dir;
+        const QString usb = dir.filePath("sys/devices/platform/dummy_hcd.0/usb1/1-1");
+        const QString tty = usb + "/1-1:1.0/tty/ttyACM0";
+        QVERIFY(QDir().mkpath(tty) && QDir().mkpath(dir.filePath("sys/dev/char")) &&
+                QDir().mkpath(dir.filePath("by-path")));
+        for (const auto& [name, value] : {std::pair<const char*, const char*>{"idVendor", "1209"},
+                                          {"idProduct", "0001"},
+                                          {"busnum", "1"},
+                                          {"serial", "TMB00001\n"}}) {
+            QFile file(usb + "/" + name);
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(value) > 0);
+        }
+        // The interface has ids of its own kind, never a bus number: not the device.
+        QFile(usb + "/1-1:1.0/bInterfaceNumber").open(QIODevice::WriteOnly);
+        QVERIFY(QFile::link(tty, dir.filePath("sys/dev/char/1:3")));
+        const QString byPath = dir.filePath("by-path/platform-dummy_hcd.0-usb-0:1:1.0");
+        QVERIFY(QFile::link("/dev/null", byPath));
+        QVERIFY(QFile::link("/dev/null", dir.filePath("by-id-link")));
+        const IdentityRoots roots{dir.filePath("sys/dev/char"), dir.filePath("by-path")};
+
+        const DeviceIdentity port = Identity::Resolve(dir.filePath("by-id-link"), roots);
+        QCOMPARE(port.node, QStringLiteral("/dev/null"));
+        QCOMPARE(port.usbDevice, QFileInfo(usb).canonicalFilePath());
+        QCOMPARE(port.serial, QStringLiteral("TMB00001"));
+        QCOMPARE(port.vendorId + ":" + port.productId, QStringLiteral("1209:0001"));
+        QCOMPARE(port.byPath, byPath);
+        QVERIFY(port.describe().contains("serial TMB00001"));
+
+        sim::SimDevice device;
+        device.plug();
+        const DeviceIdentity pty = Identity::Resolve(QString::fromStdString(device.portPath()));
+        QVERIFY(!pty.isUsb() && !pty.node.isEmpty());
+        QVERIFY(!Identity::Resolve(dir.filePath("none"), roots).sameDevice(port));
+    }
+
+    // The same device: at the same place on the bus, or failing that with the
+    // same serial number; a port without USB behind it by its node.
+    void sameDevice_data() {
+        QTest::addColumn<QString>("place");
+        QTest::addColumn<QString>("serial");
+        QTest::addColumn<bool>("same");
+        QTest::newRow("the same place, as a boot loader without a serial")
+            << "/sys/devices/usb1/1-1"
+            << "" << true;
+        QTest::newRow("another place, the same serial (re-plugged elsewhere)")
+            << "/sys/devices/usb2/2-1"
+            << "TMB00001" << true;
+        QTest::newRow("another place and serial") << "/sys/devices/usb2/2-1"
+                                                  << "TMB00002" << false;
+        QTest::newRow("another place, no serial") << "/sys/devices/usb2/2-1"
+                                                  << "" << false;
+        QTest::newRow("no USB device behind it") << ""
+                                                 << "" << false;
+    }
+    void sameDevice() {
+        QFETCH(QString, place);
+        QFETCH(QString, serial);
+        QFETCH(bool, same);
+        DeviceIdentity first;
+        first.node = "/dev/ttyACM0";
+        first.usbDevice = "/sys/devices/usb1/1-1";
+        first.serial = "TMB00001";
+        DeviceIdentity second = first;
+        second.node = "/dev/ttyACM1";
+        second.usbDevice = place;
+        second.serial = serial;
+        QCOMPARE(first.sameDevice(second), same);
+        QCOMPARE(second.sameDevice(first), same);
     }
 
     // The cached listing names the same ports as the system's own.

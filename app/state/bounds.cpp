@@ -11,6 +11,8 @@ const int kNotAnsweringExitMs = 30000;
 const int kLostReturnMs = 60000;
 const int kFailureShownMs = 8000;
 const int kRestartPauseMs = 3000;
+const int kSwitchBackMs = 10000;
+const int kUpdateStartAnswerMs = 5000;
 const double kSmallestScale = 0.01;
 
 double scale() {
@@ -44,6 +46,12 @@ int FailureShownMs() {
 }
 int RestartPauseMs() {
     return Scaled(kRestartPauseMs);
+}
+int SwitchBackMs() {
+    return Scaled(kSwitchBackMs);
+}
+int UpdateStartAnswerMs() {
+    return Scaled(kUpdateStartAnswerMs);
 }
 
 } // namespace Bounds

@@ -20,6 +20,12 @@ int NotAnsweringExitMs();
 int LostReturnMs();
 // How long a failure text stays before the device information page returns.
 int FailureShownMs();
+// After the device was told to switch to its boot loader (and the pause),
+// its port is looked for this long before the device counts as lost.
+int SwitchBackMs();
+// A device known to be in its boot loader that sends nothing this long after
+// the update start is taken to have answered it.
+int UpdateStartAnswerMs();
 // The pause while the device restarts into its boot loader, and after it
 // confirmed the firmware's checksum.
 int RestartPauseMs();

@@ -156,6 +156,12 @@ void UpdateEvents::deviceNotAnswering(const QString& port) {
     emit DeviceNotAnswering(port);
 }
 
+void UpdateEvents::deviceInUse(const QString& port, const QString& holder) {
+    qCWarning(lcRun).noquote() << "the device on" << port << "is held by another run of the tool,"
+                               << holder;
+    emit DeviceInUse(port, holder);
+}
+
 void UpdateEvents::reset() {
     currentPhase = Phase::Idle;
     before.clear();

@@ -62,6 +62,8 @@ public:
     void portUnavailable(const QString& port, const QString& reason);
     void deviceLost(const QString& port, const QString& reason);
     void deviceNotAnswering(const QString& port);
+    // Another run of the tool (holder: which process) holds the device on port.
+    void deviceInUse(const QString& port, const QString& holder);
 
     // Whether any run of this process failed (its log is then kept longer).
     bool anyFailure() const { return failedOnce; }
@@ -96,6 +98,7 @@ signals:
     void DeviceLost(const QString& port, const QString& reason);
     // The port opened, but the device does not answer the identification.
     void DeviceNotAnswering(const QString& port);
+    void DeviceInUse(const QString& port, const QString& holder);
 
 private:
     UpdateEvents();

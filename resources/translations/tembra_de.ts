@@ -11,32 +11,6 @@
 <context>
     <name>CommandLine</name>
     <message>
-        <source>Exit codes:
-  0   updated, or up to date (--check)
-  10  an update is offered (--check)
-  2   bad arguments
-  3   no device found within the limit
-  4   the port cannot be opened (busy, permission)
-  5   update service failure
-  6   download or checksum failure
-  7   the device stopped answering, or the limit was reached later
-  8   another instance holds the data folder
-  130 stopped by SIGINT, SIGTERM or SIGHUP before the end
-</source>
-        <translation>Rückgabewerte:
-  0   aktualisiert, oder aktuell (--check)
-  10  eine Aktualisierung wird angeboten (--check)
-  2   ungültige Argumente
-  3   kein Gerät innerhalb der Frist gefunden
-  4   der Anschluss lässt sich nicht öffnen (belegt, keine Berechtigung)
-  5   Fehler des Aktualisierungsdienstes
-  6   Fehler beim Herunterladen oder bei der Prüfsumme
-  7   das Gerät antwortet nicht mehr, oder die Frist lief später ab
-  8   eine andere Instanz benutzt den Datenordner
-  130 durch SIGINT, SIGTERM oder SIGHUP vor dem Ende beendet
-</translation>
-    </message>
-    <message>
         <source>Options of the toolkit, taken before the tool&apos;s own:
   -platform &lt;name&gt;           The platform plugin: xcb, wayland, offscreen.
   -platformtheme &lt;name&gt;      The platform theme.
@@ -153,6 +127,34 @@ Ohne Optionen öffnet es sein Fenster; --check und --update laufen ohne Fenster 
     <message>
         <source>--expect-sha256 takes %1 hexadecimal digits</source>
         <translation>--expect-sha256 erwartet %1 Hexadezimalziffern</translation>
+    </message>
+    <message>
+        <source>Exit codes:
+  0   updated, or up to date (--check)
+  10  an update is offered (--check)
+  2   bad arguments
+  3   no device found within the limit
+  4   the port cannot be opened (busy, permission)
+  5   update service failure
+  6   download or checksum failure
+  7   the device stopped answering, or the limit was reached later
+  8   another instance holds the data folder, or another run the device
+  9   several devices: at least one of them failed (see the summary)
+  130 stopped by SIGINT, SIGTERM or SIGHUP before the end
+</source>
+        <translation>Rückgabewerte:
+  0   aktualisiert, oder aktuell (--check)
+  10  eine Aktualisierung wird angeboten (--check)
+  2   ungültige Argumente
+  3   kein Gerät innerhalb der Frist gefunden
+  4   der Anschluss lässt sich nicht öffnen (belegt, keine Berechtigung)
+  5   Fehler des Aktualisierungsdienstes
+  6   Fehler beim Herunterladen oder bei der Prüfsumme
+  7   das Gerät antwortet nicht mehr, oder die Frist lief später ab
+  8   eine andere Instanz benutzt den Datenordner, oder ein anderer Lauf das Gerät
+  9   mehrere Geräte: mindestens eines ist gescheitert (siehe die Zusammenfassung)
+  130 durch SIGINT, SIGTERM oder SIGHUP vor dem Ende beendet
+</translation>
     </message>
 </context>
 <context>
@@ -300,6 +302,18 @@ Das Werkzeug jetzt schließen?</translation>
         <source>Firmware Update Successfully</source>
         <translation>Firmware erfolgreich aktualisiert</translation>
     </message>
+    <message>
+        <source>The device was disconnected before its update began. Plug it in again: the update starts again by itself.</source>
+        <translation>Das Gerät wurde getrennt, bevor seine Aktualisierung begann. Schließen Sie es wieder an: Die Aktualisierung beginnt von selbst neu.</translation>
+    </message>
+    <message>
+        <source>The device confirmed its new firmware but did not come back within %1 s. Unplug it and plug it in again.</source>
+        <translation>Das Gerät hat seine neue Firmware bestätigt, ist aber nicht innerhalb von %1 s zurückgekehrt. Trennen Sie es und schließen Sie es wieder an.</translation>
+    </message>
+    <message>
+        <source>Another run of the tool, %2, is using the device on %1</source>
+        <translation>Ein anderer Lauf des Programms, %2, benutzt das Gerät an %1</translation>
+    </message>
 </context>
 <context>
     <name>NoDevice</name>
@@ -435,6 +449,10 @@ Das Werkzeug jetzt schließen?</translation>
     <message>
         <source>The answer of the update service cannot be stored in %1</source>
         <translation>Die Antwort des Aktualisierungsdienstes lässt sich nicht in %1 speichern</translation>
+    </message>
+    <message>
+        <source>The device is in its boot loader, and the update service offers no firmware for it</source>
+        <translation>Das Gerät ist in seinem Bootloader, und der Aktualisierungsdienst bietet keine Firmware dafür an</translation>
     </message>
 </context>
 </TS>

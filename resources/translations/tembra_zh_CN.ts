@@ -11,32 +11,6 @@
 <context>
     <name>CommandLine</name>
     <message>
-        <source>Exit codes:
-  0   updated, or up to date (--check)
-  10  an update is offered (--check)
-  2   bad arguments
-  3   no device found within the limit
-  4   the port cannot be opened (busy, permission)
-  5   update service failure
-  6   download or checksum failure
-  7   the device stopped answering, or the limit was reached later
-  8   another instance holds the data folder
-  130 stopped by SIGINT, SIGTERM or SIGHUP before the end
-</source>
-        <translation>退出码：
-  0   已更新，或已是最新（--check）
-  10  有可用的更新（--check）
-  2   参数错误
-  3   在时限内未找到设备
-  4   无法打开端口（被占用，或没有权限）
-  5   更新服务出错
-  6   下载或校验和出错
-  7   设备不再应答，或稍后达到时限
-  8   另一个实例正在使用数据文件夹
-  130 结束前被 SIGINT、SIGTERM 或 SIGHUP 停止
-</translation>
-    </message>
-    <message>
         <source>Options of the toolkit, taken before the tool&apos;s own:
   -platform &lt;name&gt;           The platform plugin: xcb, wayland, offscreen.
   -platformtheme &lt;name&gt;      The platform theme.
@@ -153,6 +127,34 @@ Without options it opens its window; --check and --update run without one, and w
     <message>
         <source>--expect-sha256 takes %1 hexadecimal digits</source>
         <translation>--expect-sha256 需要 %1 位十六进制数字</translation>
+    </message>
+    <message>
+        <source>Exit codes:
+  0   updated, or up to date (--check)
+  10  an update is offered (--check)
+  2   bad arguments
+  3   no device found within the limit
+  4   the port cannot be opened (busy, permission)
+  5   update service failure
+  6   download or checksum failure
+  7   the device stopped answering, or the limit was reached later
+  8   another instance holds the data folder, or another run the device
+  9   several devices: at least one of them failed (see the summary)
+  130 stopped by SIGINT, SIGTERM or SIGHUP before the end
+</source>
+        <translation>退出码：
+  0   已更新，或已是最新（--check）
+  10  有可用的更新（--check）
+  2   参数错误
+  3   在时限内未找到设备
+  4   无法打开端口（被占用，或没有权限）
+  5   更新服务出错
+  6   下载或校验和出错
+  7   设备不再应答，或稍后达到时限
+  8   另一个实例正在使用数据文件夹，或另一次运行正在使用该设备
+  9   多台设备：至少有一台失败（见汇总）
+  130 结束前被 SIGINT、SIGTERM 或 SIGHUP 停止
+</translation>
     </message>
 </context>
 <context>
@@ -300,6 +302,18 @@ Close the tool now?</source>
         <source>Firmware Update Successfully</source>
         <translation>固件更新成功</translation>
     </message>
+    <message>
+        <source>The device was disconnected before its update began. Plug it in again: the update starts again by itself.</source>
+        <translation>设备在更新开始前被断开。请重新连接：更新会自动重新开始。</translation>
+    </message>
+    <message>
+        <source>The device confirmed its new firmware but did not come back within %1 s. Unplug it and plug it in again.</source>
+        <translation>设备已确认新固件，但在 %1 秒内没有重新出现。请拔下设备后重新连接。</translation>
+    </message>
+    <message>
+        <source>Another run of the tool, %2, is using the device on %1</source>
+        <translation>本工具的另一次运行（%2）正在使用 %1 上的设备</translation>
+    </message>
 </context>
 <context>
     <name>NoDevice</name>
@@ -435,6 +449,10 @@ Close the tool now?</source>
     <message>
         <source>The answer of the update service cannot be stored in %1</source>
         <translation>无法将更新服务的应答保存到 %1</translation>
+    </message>
+    <message>
+        <source>The device is in its boot loader, and the update service offers no firmware for it</source>
+        <translation>设备处于引导程序中，而更新服务没有为它提供固件</translation>
     </message>
 </context>
 </TS>
