@@ -474,12 +474,6 @@ void MainWindow::InitPC() {
         qCDebug(lcApp).noquote() << "端口不正确";
         return;
     }
-    // Two searches may find the device at once (the monitor's report and a
-    // lost device's): the first one's open stands.
-    if (serialPort && serialPort->isOpen()) {
-        qCDebug(lcApp).noquote() << "the device's port is open already:" << serialPort->portName();
-        return;
-    }
     const QString name = Globals::PortName;
     if (!chooseDevice(name)) {
         SearchComPort();

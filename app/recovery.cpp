@@ -8,6 +8,7 @@
 #include "app/state/bounds.h"
 #include "app/state/updateevents.h"
 #include "device/portlist.h"
+#include "device/threadcomport.h"
 #include "device/threadsleep.h"
 #include "device/xmodemdal.h"
 #include "pages/initpage.h"
@@ -170,6 +171,10 @@ void MainWindow::onDeviceGone(const QString& reason) {
                                        "): it is looked for";
         CloseComPort();
         Globals::IsUpdateMode = false;
+        // One search finds it: a search already under way reports to InitPC too.
+        if ((Globals::ComPortThread && Globals::ComPortThread->isRunning()) ||
+            (updatePortThread && updatePortThread->isRunning()))
+            return;
         searchForUpdate(&MainWindow::InitPC);
         return;
     }

@@ -64,8 +64,8 @@ QString lockFolder() {
 // process holds it.
 QLockFile* lockFor(const QString& key, QString* holder, bool* refused) {
     const QByteArray digest = QCryptographicHash::hash(key.toUtf8(), QCryptographicHash::Sha1);
-    const QString name =
-        kLockPrefix + QString::fromLatin1(digest.toHex()).left(kLockDigits) + QStringLiteral(".lock");
+    const QString name = kLockPrefix + QString::fromLatin1(digest.toHex()).left(kLockDigits) +
+                         QStringLiteral(".lock");
     auto* lock = new QLockFile(QDir(lockFolder()).filePath(name));
     // Held for a whole run: only a lock whose process has ended is stale.
     lock->setStaleLockTime(0);
@@ -118,10 +118,17 @@ DeviceIdentity Resolve(const QString& path, const IdentityRoots& roots) {
     struct stat st {};
     if (::stat(QFile::encodeName(identity.node).constData(), &st) != 0 || !S_ISCHR(st.st_mode))
         return identity;
-    const QString device =
-        QFileInfo(QStringLiteral("%1/%2:%3").arg(roots.sysDevChar).arg(major(st.st_rdev)).arg(
-                      minor(st.st_rdev)))
-            .canonicalFilePath();
+    identity.nodeStamp = QStringLiteral("%1:%2 %3 %4.%5")
+                             .arg(major(st.st_rdev))
+                             .arg(minor(st.st_rdev))
+                             .arg(quint64(st.st_ino))
+                             .arg(qint64(st.st_ctim.tv_sec))
+                             .arg(qint64(st.st_ctim.tv_nsec));
+    const QString device = QFileInfo(QStringLiteral("%1/%2:%3")
+                                         .arg(roots.sysDevChar)
+                                         .arg(major(st.st_rdev))
+                                         .arg(minor(st.st_rdev)))
+                               .canonicalFilePath();
     if (device.isEmpty())
         return identity;
     identity.usbDevice = usbDeviceOf(device);
@@ -131,7 +138,8 @@ DeviceIdentity Resolve(const QString& path, const IdentityRoots& roots) {
     identity.vendorId = readAttribute(identity.usbDevice, "idVendor");
     identity.productId = readAttribute(identity.usbDevice, "idProduct");
     const QDir links(roots.byPath);
-    for (const QFileInfo& link : links.entryInfoList(QDir::System | QDir::Files | QDir::NoDotAndDotDot)) {
+    for (const QFileInfo& link :
+         links.entryInfoList(QDir::System | QDir::Files | QDir::NoDotAndDotDot)) {
         if (link.canonicalFilePath() == identity.node) {
             identity.byPath = link.absoluteFilePath();
             break;
@@ -157,7 +165,7 @@ bool Lock::take(const DeviceIdentity& device, QString* holder) {
         if (!device.serial.isEmpty())
             keys << QStringLiteral("usb serial ") + device.serial;
     } else if (!device.node.isEmpty()) {
-        keys << QStringLiteral("port ") + device.node;
+        keys << QStringLiteral("port %1 %2").arg(device.node, device.nodeStamp);
     }
     QList<QLockFile*> taken;
     bool refused = false;

@@ -22,6 +22,8 @@ struct DeviceIdentity {
     // serial number, vendor and product ids (hex, as sysfs has them); the
     // /dev/serial/by-path/ link that names the port, where udev made one.
     QString usbDevice;
+    // The node as it was made (its number, inode and change time).
+    QString nodeStamp;
     QString serial;
     QString vendorId;
     QString productId;
@@ -57,7 +59,8 @@ public:
     Lock& operator=(const Lock&) = delete;
 
     // Takes the device's locks (its place on the bus and its serial number,
-    // or its port's node). False when another live process holds one; holder
+    // or its port's node as it was made: a node made anew under the same name,
+    // as a pseudo-terminal's, is another port). False when another live process holds one; holder
     // then says which ("process 4242"). A lock that cannot be made at all
     // (no folder to write) does not refuse the run.
     bool take(const DeviceIdentity& device, QString* holder);

@@ -78,8 +78,9 @@ private:
             theirs.last() += "-first"; // the data folder, given last
             first.setProcessEnvironment(env);
             first.start(TEMBRA_TOOL, theirs);
+            // Under way: sending the firmware (at line speed, for seconds).
             QByteArray said;
-            while (!said.contains("\"event\":\"device\"") && first.waitForReadyRead(kRunMs))
+            while (!said.contains("\"phase\":\"transfer\"") && first.waitForReadyRead(kRunMs))
                 said += first.readAllStandardOutput();
             tool.start(TEMBRA_TOOL, args);
         }
