@@ -71,8 +71,11 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # The pages ask for Arial, which this font stands in for; the toolkit's own
 # translations give the standard dialogs' buttons the user's language.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-liberation, qt${QT_VERSION_MAJOR}-translations-l10n")
+# A font with the glyphs of the Chinese translation, beside the Latin one.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS
+    "fonts-liberation, fonts-noto-cjk | fonts-wqy-microhei, qt${QT_VERSION_MAJOR}-translations-l10n")
 if(QT_VERSION_MAJOR EQUAL 5)
-    set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-liberation, qttranslations5-l10n")
+    set(CPACK_DEBIAN_PACKAGE_RECOMMENDS
+        "fonts-liberation, fonts-noto-cjk | fonts-wqy-microhei, qttranslations5-l10n")
 endif()
 include(CPack)

@@ -268,6 +268,8 @@ namespace {
 // The smallest step between two progress events: 1 % of the total, and no
 // less than this many bytes.
 const qint64 kProgressStep = 4096;
+// In text, a count that runs on is printed at most this often.
+const qint64 kCountedLineMs = 1000;
 } // namespace
 
 QString CommandLine::IsoTime(const QDateTime& time) {
@@ -374,6 +376,8 @@ CommandLineRun::CommandLineRun(MainWindow* window, const Options& options)
              QStringLiteral("the device on %1 does not answer").arg(Globals::PortName.get()));
     });
 
+    heldTimer.setInterval(int(kCountedLineMs / 4));
+    connect(&heldTimer, &QTimer::timeout, this, [this] { printHeld(false); });
     cannotOpen.setSingleShot(true);
     connect(&cannotOpen, &QTimer::timeout, this, [this] { fail(PortUnavailable, cannotOpenText); });
     limit.setSingleShot(true);
@@ -384,10 +388,64 @@ CommandLineRun::CommandLineRun(MainWindow* window, const Options& options)
                {QStringLiteral("log"), LogFile::Path()}});
 }
 
+// The same line but for its numbers: a count that runs on.
+QString CommandLineRun::Counted(const QString& event, const QVariantMap& fields) {
+    if (event == QLatin1String("progress"))
+        return event + QLatin1Char(' ') + fields.value(QStringLiteral("phase")).toString();
+    static const QRegularExpression digits(QStringLiteral("[0-9]+"));
+    QString text = fields.value(QStringLiteral("text")).toString();
+    if (event != QLatin1String("status") || !text.contains(digits))
+        return QString();
+    return event + QLatin1Char(' ') + text.replace(digits, QStringLiteral("#"));
+}
+
 void CommandLineRun::emitEvent(const QString& event, const QVariantMap& fields) {
     if (finished || outputClosed)
         return;
-    const QDateTime now = QDateTime::currentDateTime();
+    // In text, a count that runs on (a status that changes only in its
+    // numbers, the progress of one phase) is printed at most once a second;
+    // the last of it always, before whatever else comes next.
+    if (!options.json) {
+        const QString counted = Counted(event, fields);
+        if (!counted.isEmpty()) {
+            QElapsedTimer& at = countedAt[counted];
+            if (at.isValid() && at.elapsed() < kCountedLineMs) {
+                held.insert(counted, {event, fields, QDateTime::currentDateTime()});
+                if (!heldTimer.isActive())
+                    heldTimer.start();
+                return;
+            }
+            held.remove(counted);
+            at.start();
+        } else {
+            printHeld(true);
+        }
+    }
+    writeEvent(event, fields, QDateTime::currentDateTime());
+}
+
+void CommandLineRun::printHeld(bool all) {
+    QList<QString> due;
+    for (auto it = held.constBegin(); it != held.constEnd(); ++it) {
+        if (all || countedAt.value(it.key()).elapsed() >= kCountedLineMs)
+            due << it.key();
+    }
+    std::sort(due.begin(), due.end(), [this](const QString& a, const QString& b) {
+        return held.value(a).time < held.value(b).time;
+    });
+    for (const QString& shape : due) {
+        const Held line = held.take(shape);
+        countedAt[shape].start();
+        writeEvent(line.event, line.fields, line.time);
+    }
+    if (held.isEmpty())
+        heldTimer.stop();
+}
+
+void CommandLineRun::writeEvent(const QString& event, const QVariantMap& fields,
+                                const QDateTime& now) {
+    if (outputClosed)
+        return;
     QString line;
     if (options.json) {
         QVariantMap map = fields;
@@ -407,6 +465,7 @@ void CommandLineRun::emitEvent(const QString& event, const QVariantMap& fields) 
     // if it had been interrupted.
     outputClosed = true;
     const bool midUpdate = UpdateEvents::instance()->deviceMidUpdate();
+    held.clear();
     qCWarning(lcApp).noquote() << "standard output cannot be written:"
                                << (midUpdate ? "the update goes on without it" : "ending the run");
     if (!midUpdate)
@@ -573,6 +632,7 @@ void CommandLineRun::onTimeout() {
 }
 
 void CommandLineRun::fail(int code, const QString& text) {
+    printHeld(true);
     emitEvent(QStringLiteral("error"),
               {{QStringLiteral("code"), code}, {QStringLiteral("text"), text}});
     finish(code, text);
@@ -587,6 +647,7 @@ int CommandLineRun::Interrupted() {
 void CommandLineRun::finish(int code, const QString& outcome) {
     if (finished)
         return;
+    printHeld(true);
     finished = true;
     limit.stop();
     cannotOpen.stop();

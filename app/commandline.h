@@ -2,6 +2,8 @@
 
 #include "app/state/updateevents.h"
 
+#include <QDateTime>
+#include <QElapsedTimer>
 #include <QHash>
 #include <QObject>
 #include <QPair>
@@ -102,6 +104,11 @@ private:
     void onTimeout();
     void finish(int code, const QString& outcome);
     void emitEvent(const QString& event, const QVariantMap& fields);
+    void writeEvent(const QString& event, const QVariantMap& fields, const QDateTime& time);
+    // The lines held back in text (counts that run on), printed once their
+    // second is over, or all of them (before another line, at the end).
+    void printHeld(bool all);
+    static QString Counted(const QString& event, const QVariantMap& fields);
     void start();
     QString where() const;
 
@@ -126,4 +133,13 @@ private:
     QString lastStatus;
     // The last progress reported per phase, and the total it was out of.
     QHash<QString, QPair<qint64, qint64>> lastProgress;
+    struct Held {
+        QString event;
+        QVariantMap fields;
+        QDateTime time;
+    };
+    // By the shape of the count: the line held back, when one was printed.
+    QHash<QString, Held> held;
+    QHash<QString, QElapsedTimer> countedAt;
+    QTimer heldTimer;
 };

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/state/state.h"
+#include "app/state/usertext.h"
 
 #include <QLabel>
 #include <QPointer>
@@ -23,16 +24,24 @@ extern int RestartPauseMs;
 // to 1.3.0"); the device information page shows it in a line of its own.
 // Empty once that device has gone.
 extern QString ResultLine;
+// What the last attempt failed at, when, and the way on; the device
+// information page shows it in a line of its own until the next attempt
+// starts or the device goes.
+extern QString FailureLine;
 
 // How a status text is announced to screen readers: a failure, or a result
 // the user waited for, as an alert.
 enum class StatusKind { Normal, Alert };
 
 // Writes text into a page's status label. A screen reader is told of the new
-// text; when the label is the current status label the text is also the
-// run's status (UpdateEvents::StatusText).
-void ShowStatus(QLabel* label, const QString& text, StatusKind kind = StatusKind::Normal);
+// text once; when the label is the current status label the text (in
+// English) is also the run's status (UpdateEvents::StatusText).
+void ShowStatus(QLabel* label, const UserText& text, StatusKind kind = StatusKind::Normal);
+// The same for a text that counts its way to a total: a screen reader is
+// told at each tenth of the way, at most once a second, and at the end.
+void ShowProgress(QLabel* label, const UserText& text, qint64 done, qint64 total);
 
 // Writes a text into the status label when that label still exists.
-void SetStatusText(const QString& text);
+void SetStatusText(const UserText& text);
+void SetProgressText(const UserText& text, qint64 done, qint64 total);
 } // namespace Globals

@@ -13,6 +13,7 @@
 #include <QLocale>
 #include <QLockFile>
 #include <QStandardPaths>
+#include <clocale>
 #include <cstdio>
 
 namespace {
@@ -42,7 +43,7 @@ int runDesk(int argc, char* argv[], const CommandLine::Options& options,
             const QStringList& arguments) {
     QCoreApplication app(argc, argv);
     QuitOnTerminationSignals();
-    Translations::Install(QLocale::system().uiLanguages());
+    ::setlocale(LC_MESSAGES, "C");
     if (!options.dataDir.isEmpty())
         MainWindow::SetDataFolder(QFileInfo(options.dataDir).absoluteFilePath());
     const QString dataFolder = MainWindow::DataFolder();
@@ -88,7 +89,13 @@ int main(int argc, char* argv[]) {
 
     QApplication app(argc, argv);
     QuitOnTerminationSignals();
-    Translations::Install(QLocale::system().uiLanguages());
+    // Only the window speaks the user's language: a run of the command line
+    // says everything in English, for the scripts that read it and for
+    // support, as the log does (the system's messages too).
+    if (options.headless())
+        ::setlocale(LC_MESSAGES, "C");
+    else
+        Translations::Install(QLocale::system().uiLanguages());
     CommandLine::Apply(options);
     const QString dataFolder = MainWindow::DataFolder();
 

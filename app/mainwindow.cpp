@@ -50,6 +50,9 @@ const int kReplyQuietMs = 20;
 const int kListingCheckMs = 1000;
 // Shown on the no-device page while the device's port is listed but cannot be opened.
 const char* const kCannotOpenText = QT_TRANSLATE_NOOP("MainWindow", "Cannot open %1: %2");
+// Shown from the moment the port is open until the device answers.
+const char* const kConnectingText =
+    QT_TRANSLATE_NOOP("MainWindow", "Connecting to the device on %1…");
 // Frameless but with minimise and close hints: the window is moved by dragging.
 const Qt::WindowFlags kWindowFlags =
     Qt::Window | Qt::WindowMinimizeButtonHint | Qt::CustomizeWindowHint | Qt::WindowCloseButtonHint;
@@ -99,6 +102,8 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui::MainWi
     updateStartTimer->setSingleShot(true);
     connect(updateStartTimer, &QTimer::timeout, this, &MainWindow::onUpdateStartUnanswered);
 
+    connect(UpdateEvents::instance(), &UpdateEvents::RunFailed, this, &MainWindow::noteFailure);
+
     // Ctrl+Q and Ctrl+W close the window, as its close button does (and ask
     // first mid-update): the frameless window has no other way to be closed
     // from the keyboard.
@@ -112,7 +117,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui::MainWi
         qCWarning(lcApp).noquote() << "another instance holds" << Globals::AppPath
                                    << ": neither the port nor the files are touched";
         auto* page = new NoDevice();
-        page->SetMessage(tr(kAlreadyRunningText));
+        page->SetMessage(UserText::Of("MainWindow", kAlreadyRunningText));
         setCentralWidget(page);
         return;
     }
@@ -395,7 +400,9 @@ void MainWindow::FocusPage(QWidget* page) {
 }
 
 void MainWindow::StartUpdate() {
-    Globals::ResultLine.clear();
+    // A new attempt: what failed before is no news (what was done stays
+    // while the device does).
+    Globals::FailureLine.clear();
     if (Globals::HasDevicePort()) {
         UpdateEvents* events = UpdateEvents::instance();
         events->updateStarted(Device::VersionInfo);
@@ -451,13 +458,15 @@ void MainWindow::AddNoControl() {
 void MainWindow::showNoDevice() {
     CloseComPort();
     // A device lost mid-update keeps the text that says how its update goes on.
-    const QString text =
+    const UserText text =
         recovering ? recoveryText : NoDevice::MessageText(Globals::NoDeviceMessage);
-    // What was done to the device is no news about the next one (a device
-    // told to restart is expected back, though).
-    if (!recovering)
+    // What was done to the device, and what failed, is no news about the
+    // next one (a device told to restart is expected back, though).
+    if (!recovering) {
         Globals::ResultLine.clear();
-    if (!showsNoDevicePage(text)) {
+        Globals::FailureLine.clear();
+    }
+    if (!showsNoDevicePage(text.shown)) {
         auto* page = new NoDevice();
         if (recovering)
             page->SetMessage(text);
@@ -485,6 +494,11 @@ void MainWindow::InitPC() {
         return;
     }
     identifyTimer->start(Bounds::NotAnsweringMs());
+    // A plugged-in device is not "missing" while it is asked who it is; a
+    // page that says how an update goes on keeps saying it.
+    auto* waiting = qobject_cast<NoDevice*>(centralWidget());
+    if (waiting && !recovering && UpdateEvents::instance()->phase() == UpdateEvents::Phase::Idle)
+        waiting->SetMessage(UserText::Of("MainWindow", kConnectingText).arg(name));
     if (Globals::IsUpdateMode) {
         qCDebug(lcApp).noquote() << "怎么还在升级状态";
         XModemDAL::GetDeviceInfoWhenUpdate();
@@ -500,10 +514,10 @@ void MainWindow::InitPC() {
 // device that is plugged in. Retries keep the page while the text stays.
 void MainWindow::sayCannotOpen(const QString& name) {
     qCDebug(lcApp).noquote() << "打不开" + name;
-    const QString reason = Platform::OpenFailureReason(serialPort);
-    UpdateEvents::instance()->portUnavailable(name, reason);
-    const QString text = tr(kCannotOpenText).arg(name, reason);
-    if (showsNoDevicePage(text))
+    const UserText reason = Platform::OpenFailureReason(serialPort);
+    UpdateEvents::instance()->portUnavailable(name, reason.english);
+    const UserText text = UserText::Of("MainWindow", kCannotOpenText).arg(name).arg(reason);
+    if (showsNoDevicePage(text.shown))
         return;
     auto* page = new NoDevice();
     page->SetMessage(text);

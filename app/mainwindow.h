@@ -157,11 +157,13 @@ private:
     // for the device again; found in its boot loader, its update goes on from
     // the first packet, after the firmware is fetched and checked again.
     // Without search the port is watched until the device is unplugged.
-    void beginRecovery(const QString& text, const QString& reason, bool search);
+    void beginRecovery(const UserText& text, const QString& reason, bool search);
     // Whether the port open for an update is still listed.
     void checkListing();
     // The device's checksum reports have not matched too many times in a row.
     void giveUpOnChecksum();
+    // A run failed: what, when and the way on are noted for the device page.
+    void noteFailure();
     // The device answered its identification: what the last action did is
     // noted for the page (updated, restarted) before the page is built.
     void noteIdentification(bool afterUpdate);
@@ -235,7 +237,7 @@ private:
     // Checksum reports in a row that did not match.
     int checksumMismatches = 0;
     bool recovering = false;
-    QString recoveryText;
+    UserText recoveryText;
     // Set while closing has been agreed to (no second question).
     bool closeAgreed = false;
     // The device was told to restart and has not been identified since.

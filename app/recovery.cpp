@@ -16,6 +16,7 @@
 #include "util/utility.h"
 
 #include <QCloseEvent>
+#include <QLocale>
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
@@ -29,8 +30,8 @@ const char* const kSilentText = QT_TRANSLATE_NOOP(
 const char* const kWrongChecksumText = QT_TRANSLATE_NOOP(
     "MainWindow", "The device reports a checksum that does not match the firmware. Unplug it and "
                   "plug it in again to try once more.");
-const char* const kNotAnsweringText =
-    QT_TRANSLATE_NOOP("MainWindow", "The device on %1 does not answer");
+const char* const kNotAnsweringText = QT_TRANSLATE_NOOP(
+    "MainWindow", "The device on %1 does not answer. Unplug it and plug it in again.");
 const char* const kLostBeforeSwitchText = QT_TRANSLATE_NOOP(
     "MainWindow", "The device was disconnected before its update began. Plug it in again: the "
                   "update starts again by itself.");
@@ -60,12 +61,18 @@ const char* const kCloseQuestion = QT_TRANSLATE_NOOP(
 const char* const kCloseYes = QT_TRANSLATE_NOOP("MainWindow", "Close");
 const char* const kCloseNo = QT_TRANSLATE_NOOP("MainWindow", "Keep Updating");
 
-// The failures the run reports, in the log's and the command line's words.
-const QString kRestartNotBackFailure =
-    QStringLiteral("The device confirmed its new firmware and did not come back within %1 s");
-const QString kSilentFailure = QStringLiteral("The device stopped answering during the update");
-const QString kWrongChecksumFailure =
-    QStringLiteral("The device reports a checksum that does not match the firmware");
+// The failures the run reports, for the device page's line, the log and
+// the command line; and the way on.
+const char* const kRestartNotBackFailure = QT_TRANSLATE_NOOP(
+    "MainWindow", "The device confirmed its new firmware and did not come back within %1 s");
+const char* const kSilentFailure =
+    QT_TRANSLATE_NOOP("MainWindow", "The device stopped answering during the update");
+const char* const kAdviceReplug =
+    QT_TRANSLATE_NOOP("MainWindow", "Unplug the device and plug it in again.");
+// The device page's line for a failure: the time, what failed, the way on.
+const char* const kFailureLine = QT_TRANSLATE_NOOP("MainWindow", "%1: %2. %3");
+const char* const kWrongChecksumFailure = QT_TRANSLATE_NOOP(
+    "MainWindow", "The device reports a checksum that does not match the firmware");
 } // namespace
 
 bool MainWindow::UpdateUnderWay() const {
@@ -92,8 +99,8 @@ bool MainWindow::chooseDevice(const QString& name) {
     QString holder;
     if (!deviceLock.take(identity, &holder)) {
         UpdateEvents::instance()->deviceInUse(name, holder);
-        const QString text = tr(kInUseText).arg(name, holder);
-        if (!showsNoDevicePage(text)) {
+        const UserText text = UserText::Of("MainWindow", kInUseText).arg(name).arg(holder);
+        if (!showsNoDevicePage(text.shown)) {
             auto* page = new NoDevice();
             page->SetMessage(text);
             AddControl(page);
@@ -158,10 +165,10 @@ void MainWindow::onDeviceGone(const QString& reason) {
         // from the version check, once the same device is back.
         qCWarning(lcApp).noquote() << "the device on" << name << "went before its update began ("
                                    << reason << "): the update starts again once it is back";
-        beginRecovery(tr(kLostBeforeSwitchText), reason, true);
+        beginRecovery(UserText::Of("MainWindow", kLostBeforeSwitchText), reason, true);
         return;
     case Loss::DuringUpdate:
-        beginRecovery(tr(kLostText), reason, true);
+        beginRecovery(UserText::Of("MainWindow", kLostText), reason, true);
         return;
     case Loss::AfterConfirmation:
         // Restarting into its new firmware: looked for again, for as long as
@@ -185,8 +192,8 @@ void MainWindow::onSwitchNotBack() {
         return;
     qCWarning(lcApp).noquote() << "the device's port is not back" << Bounds::SwitchBackMs() / 1000.0
                                << "s after its switch to the boot loader";
-    beginRecovery(tr(kLostText), QStringLiteral("not back after its switch to the boot loader"),
-                  true);
+    beginRecovery(UserText::Of("MainWindow", kLostText),
+                  QStringLiteral("not back after its switch to the boot loader"), true);
 }
 
 void MainWindow::onUpdateStartUnanswered() {
@@ -205,10 +212,13 @@ void MainWindow::onRestartNotBack() {
     const int seconds = Bounds::LostReturnMs() / 1000;
     qCWarning(lcApp).noquote() << "the device confirmed its firmware, was told to restart and is"
                                << "not back after" << seconds << "s";
-    UpdateEvents::instance()->runFailed(UpdateEvents::Failure::Device,
-                                        kRestartNotBackFailure.arg(seconds));
+    UpdateEvents::instance()->runFailed(
+        UpdateEvents::Failure::Device,
+        UserText::Of("MainWindow", kRestartNotBackFailure).arg(seconds),
+        UserText::Of("MainWindow", kAdviceReplug));
     auto* page = new NoDevice();
-    page->SetMessage(tr(kRestartNotBackText).arg(seconds), Globals::StatusKind::Alert);
+    page->SetMessage(UserText::Of("MainWindow", kRestartNotBackText).arg(seconds),
+                     Globals::StatusKind::Alert);
     setCentralWidget(page);
     // Still looked for: a device that comes back later is identified.
 }
@@ -229,8 +239,10 @@ void MainWindow::onSilence() {
     }
     qCWarning(lcApp).noquote() << "the device stayed silent after command" << lastOrder
                                << "was sent" << 1 + Bounds::SilenceRetries << "times";
-    UpdateEvents::instance()->runFailed(UpdateEvents::Failure::Device, kSilentFailure);
-    beginRecovery(tr(kSilentText), QStringLiteral("silent"), true);
+    UpdateEvents::instance()->runFailed(UpdateEvents::Failure::Device,
+                                        UserText::Of("MainWindow", kSilentFailure),
+                                        UserText::Of("MainWindow", kAdviceReplug));
+    beginRecovery(UserText::Of("MainWindow", kSilentText), QStringLiteral("silent"), true);
 }
 
 void MainWindow::onNotAnswering() {
@@ -238,11 +250,12 @@ void MainWindow::onNotAnswering() {
     UpdateEvents::instance()->deviceNotAnswering(name);
     // The identification goes on waiting: a late answer still shows the device.
     auto* page = new NoDevice();
-    page->SetMessage(tr(kNotAnsweringText).arg(name), Globals::StatusKind::Alert);
+    page->SetMessage(UserText::Of("MainWindow", kNotAnsweringText).arg(name),
+                     Globals::StatusKind::Alert);
     AddControl(page);
 }
 
-void MainWindow::beginRecovery(const QString& text, const QString& reason, bool search) {
+void MainWindow::beginRecovery(const UserText& text, const QString& reason, bool search) {
     const QString name = serialPort && !serialPort->portName().isEmpty() ? serialPort->portName()
                                                                          : Globals::PortName.get();
     CloseComPort();
@@ -278,8 +291,11 @@ void MainWindow::beginRecovery(const QString& text, const QString& reason, bool 
 void MainWindow::giveUpOnChecksum() {
     qCWarning(lcApp).noquote() << "the device's checksum did not match" << checksumMismatches
                                << "times in a row";
-    UpdateEvents::instance()->runFailed(UpdateEvents::Failure::Device, kWrongChecksumFailure);
-    beginRecovery(tr(kWrongChecksumText), QStringLiteral("wrong checksum"), false);
+    UpdateEvents::instance()->runFailed(UpdateEvents::Failure::Device,
+                                        UserText::Of("MainWindow", kWrongChecksumFailure),
+                                        UserText::Of("MainWindow", kAdviceReplug));
+    beginRecovery(UserText::Of("MainWindow", kWrongChecksumText), QStringLiteral("wrong checksum"),
+                  false);
 }
 
 void MainWindow::checkListing() {
@@ -291,6 +307,17 @@ void MainWindow::checkListing() {
             return;
     }
     onPortLost(QStringLiteral("the port is no longer listed"));
+}
+
+void MainWindow::noteFailure() {
+    const UpdateEvents* events = UpdateEvents::instance();
+    Globals::FailureLine =
+        tr(kFailureLine)
+            .arg(QLocale().toString(events->lastFailureTime().time(), QLocale::ShortFormat),
+                 events->lastFailure().shown, events->lastAdvice().shown)
+            .trimmed();
+    if (auto* page = qobject_cast<InitPage*>(centralWidget()))
+        page->ShowFailure(Globals::FailureLine);
 }
 
 void MainWindow::noteIdentification(bool afterUpdate) {

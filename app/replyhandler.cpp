@@ -435,12 +435,15 @@ void MainWindow::handlePacketReply(const QByteArray& newBytes) {
         }
         // The packet goes out first: the device waits for it, the label does not.
         SendNextPacket(Globals::UpdateFilePath);
-        Globals::SetStatusText(
-            tr(kTextPacketSent).arg(FileSizeKB).arg((PacketIndex * PacketSize) / 1024));
+        Globals::SetProgressText(UserText::Of("MainWindow", kTextPacketSent)
+                                     .arg(FileSizeKB)
+                                     .arg((PacketIndex * PacketSize) / 1024),
+                                 qint64(PacketIndex - 1) * PacketSize, FileSize);
         return;
     case NAK:
         qCDebug(lcApp).noquote() << "重发";
-        Globals::SetStatusText(tr(kTextPacketRefused).arg(FileSizeKB).arg(sentKB));
+        Globals::SetStatusText(
+            UserText::Of("MainWindow", kTextPacketRefused).arg(FileSizeKB).arg(sentKB));
         StartTransfer();
         return;
     case CAN:
@@ -495,7 +498,7 @@ void MainWindow::handleCrcOrder() {
     UpdateEvents::instance()->setPhase(UpdateEvents::Phase::Restarting);
     // From here the device is waited for, for a bounded time, however it goes.
     restartTimer->start(Globals::RestartPauseMs + Bounds::LostReturnMs());
-    Globals::SetStatusText(tr(kTextVerified));
+    Globals::SetStatusText(UserText::Of("MainWindow", kTextVerified));
     Globals::NoDeviceMessage = Globals::PlugInMessage;
     Globals::IsNeedResetDevice = true;
     RestartOrder();
@@ -511,7 +514,7 @@ void MainWindow::handleRestartOrder() {
         return;
     Globals::IsUpdateMode = false;
     UpdateEvents::instance()->deviceRestarting();
-    Globals::SetStatusText(tr(kTextRestarted));
+    Globals::SetStatusText(UserText::Of("MainWindow", kTextRestarted));
     CloseComPort();
     searchForUpdate(&MainWindow::InitPC);
 }

@@ -7,8 +7,11 @@
 // prints every status text as it changes and exits 0 once the device reports
 // the new version (1 with the reason otherwise).
 #include "app/mainwindow.h"
+#include "app/state/updateevents.h"
+#include "app/translations.h"
 #include "device/portlist.h"
 #include "pages/initpage.h"
+#include "pages/progresspanel.h"
 #include "pages/xmodemupdate.h"
 #include "sim/firmwareimage.h"
 #include "sim/simdevice.h"
@@ -19,6 +22,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QLabel>
+#include <QLocale>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
@@ -63,7 +67,12 @@ QString versionShown(QWidget* page) {
 // button when asked to, and ends the demo when the new version is shown.
 class Driver : public QObject {
 public:
-    Driver(MainWindow* window, const Options& options) : window(window), options(options) {
+    Driver(MainWindow* window, const Options& options, sim::UpdateService* service,
+           sim::SimDevice* device)
+        : window(window), options(options), service(service), device(device) {
+        // The run's status in English, whatever language the window speaks.
+        connect(UpdateEvents::instance(), &UpdateEvents::StatusText, this,
+                [this](const QString& text) { english = text; });
         connect(&timer, &QTimer::timeout, this, [this] { poll(); });
         timer.start(kPollMs);
         clock.start();
@@ -73,6 +82,8 @@ private:
     void poll() {
         QWidget* page = window->centralWidget();
         const QString status = Globals::StatusLabel ? Globals::StatusLabel->text() : QString();
+        auto* stepLine = page->findChild<QLabel*>(QStringLiteral("stepMsg"));
+        const QString step = stepLine && stepLine->isVisibleTo(page) ? stepLine->text() : QString();
         if (page != lastPage) {
             lastPage = page;
             say(QStringLiteral("[page] ") + pageKind(page));
@@ -83,9 +94,34 @@ private:
             say(QStringLiteral("[status] ") + status);
             shotPending = true;
         }
+        if (step != lastStep) {
+            lastStep = step;
+            shotPending = true;
+        }
+        // The device page's pictures are named by their version, not by the
+        // status of the page before them.
         if (shotPending && !options.screenshots.isEmpty())
-            screenshot(page, status);
+            screenshot(page, qobject_cast<InitPage*>(page) ? QString() : english, step);
         shotPending = false;
+        // For the pictures: a device that does not answer at first, then
+        // plugged in again, answering.
+        if (!options.screenshots.isEmpty() && english.startsWith(QLatin1String("Connecting")) &&
+            !replugged) {
+            replugged = true;
+            QTimer::singleShot(1500, this, [this] {
+                sim::DeviceConfig config = device->config();
+                config.silent = false;
+                device->configure(config);
+                device->replug(300);
+            });
+        }
+        // For the pictures: the device page after a failed try.
+        if (failing && qobject_cast<InitPage*>(page) &&
+            page->findChild<QLabel*>(QStringLiteral("failureMsg"))->isVisibleTo(page)) {
+            failing = false;
+            screenshot(page, QStringLiteral("failure"), QString());
+            QTimer::singleShot(600, [] { QCoreApplication::exit(0); });
+        }
 
         const QString version = versionShown(page);
         if (!version.isEmpty() && version == QLatin1String(kNewVersion) && !complete) {
@@ -110,10 +146,21 @@ private:
                 questionShot = true;
                 say(QStringLiteral("[question] ") + question->text());
                 QTimer::singleShot(300, this, [this, question] {
-                    screenshot(window->centralWidget(), QStringLiteral("question"), question);
-                    QTimer::singleShot(300, this, [question] {
+                    screenshot(window->centralWidget(), QStringLiteral("question"), QString(),
+                               question);
+                    QTimer::singleShot(300, this, [this, question] {
                         question->button(QMessageBox::No)->click();
-                        QTimer::singleShot(400, [] { QCoreApplication::exit(0); });
+                        // Once more, with the service failing: the device
+                        // page says what failed, and what to do.
+                        QTimer::singleShot(800, this, [this] {
+                            say(QStringLiteral("The update service fails now; pressing \"1.Update "
+                                               "Firmware\" again."));
+                            service->setFault(sim::ServiceFault::Unavailable);
+                            failing = true;
+                            if (auto* button =
+                                    window->centralWidget()->findChild<QPushButton*>("BtnUpdate"))
+                                button->click();
+                        });
                     });
                 });
             }
@@ -139,14 +186,22 @@ private:
         }
     }
 
-    void screenshot(QWidget* page, const QString& status, QWidget* dialog = nullptr) {
+    void screenshot(QWidget* page, const QString& status, const QString& step,
+                    QWidget* dialog = nullptr) {
         // One picture per page kind and distinct status class.
         QString name = qobject_cast<InitPage*>(page)       ? QStringLiteral("device-information")
                        : qobject_cast<XModemUpdate*>(page) ? QStringLiteral("download")
                                                            : QStringLiteral("no-device");
         if (dialog)
             name += QStringLiteral("-same-version-question");
-        if (status.startsWith(" firmware processing"))
+        if (status == QLatin1String("failure"))
+            name += QStringLiteral("-failure");
+        else if (status.startsWith(QLatin1String("Connecting")))
+            name += QStringLiteral("-connecting");
+        else if (status.startsWith(" firmware processing") &&
+                 step.size() > ProgressPanel::StepText(UpdateEvents::Phase::Transferring).size())
+            name += QStringLiteral("-transfer-time-left");
+        else if (status.startsWith(" firmware processing"))
             name += QStringLiteral("-transfer");
         else if (status.startsWith(" downloading firmware"))
             name += QStringLiteral("-progress");
@@ -184,6 +239,12 @@ private:
 
     MainWindow* window;
     Options options;
+    sim::UpdateService* service;
+    sim::SimDevice* device;
+    QString lastStep;
+    QString english;
+    bool replugged = false;
+    bool failing = false;
     QTimer timer;
     QElapsedTimer clock;
     QWidget* lastPage = nullptr;
@@ -222,6 +283,8 @@ int main(int argc, char** argv) {
     if (options.automatic && !qEnvironmentVariableIsSet("QT_LOGGING_RULES"))
         qputenv("QT_LOGGING_RULES", "tembra.*.debug=false\ntembra.*.info=false");
     QApplication app(argc, argv);
+    // The window in the user's language, as the tool's own.
+    Translations::Install(QLocale::system().uiLanguages());
 
     sim::UpdateService service;
     service.setImage(sim::makeFirmwareImage(kImageSize, 1, 3, 0), kNewVersion);
@@ -237,6 +300,8 @@ int main(int argc, char** argv) {
 
     sim::DeviceConfig config;
     config.lineTiming = true;
+    // For the pictures, a device that does not answer at first.
+    config.silent = !options.screenshots.isEmpty();
     sim::SimDevice device(config);
     PortList::SetProvider([&device] {
         QList<PortEntry> ports;
@@ -253,7 +318,7 @@ int main(int argc, char** argv) {
         // Configuration and the downloaded firmware go to a scratch folder.
         Globals::AppPath = appDir.path();
         window.show();
-        Driver driver(&window, options);
+        Driver driver(&window, options, &service, &device);
         QTimer::singleShot(800, [&device] {
             device.plug();
             say(QStringLiteral("Simulated device plugged in on %1 (firmware 1.2.7)")

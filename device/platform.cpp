@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QSerialPort>
 #include <QSysInfo>
+#include <clocale>
 
 #ifdef Q_OS_WIN
 #include <windows.h>
@@ -55,10 +56,46 @@ qint64 PendingInput(QSerialPort* port) {
     return pending;
 #endif
 }
-QString OpenFailureReason(const QSerialPort* port) {
+namespace {
+const char* const kBusyText =
+    QT_TRANSLATE_NOOP("Platform", "Device or resource busy (in use by %1, process %2)");
+const char* const kAnotherProgram = QT_TRANSLATE_NOOP("Platform", "another program");
+
+// Whether the system's and the toolkit's messages come in English: the C
+// library's by its messages' locale, the serial port's by whether its
+// translation is loaded.
+bool messagesInEnglish() {
+    const QByteArray messages = ::setlocale(LC_MESSAGES, nullptr);
+    const bool system = messages == "C" || messages == "POSIX" || messages.startsWith("C.") ||
+                        messages.startsWith("en");
+    const char* const sample = "Permission error while locking the device";
+    return system && QCoreApplication::translate("QSerialPort", sample) == QLatin1String(sample);
+}
+
+// The serial port's reason in English, by the kind of its error.
+QString englishReason(const QSerialPort* port) {
+    if (messagesInEnglish())
+        return port->errorString();
+    switch (port->error()) {
+    case QSerialPort::DeviceNotFoundError:
+        return QStringLiteral("No such file or directory");
+    case QSerialPort::PermissionError:
+        return QStringLiteral("Permission denied");
+    case QSerialPort::OpenError:
+        return QStringLiteral("Device or resource busy");
+    case QSerialPort::ResourceError:
+        return QStringLiteral("Input/output error");
+    default:
+        return QStringLiteral("serial port error %1").arg(int(port->error()));
+    }
+}
+} // namespace
+
+UserText OpenFailureReason(const QSerialPort* port) {
     if (!port)
-        return QString();
-    const QString reason = port->errorString();
+        return UserText();
+    UserText reason(port->errorString());
+    reason.english = englishReason(port);
 #ifndef Q_OS_WIN
     if (port->error() != QSerialPort::PermissionError)
         return reason;
@@ -74,10 +111,8 @@ QString OpenFailureReason(const QSerialPort* port) {
             continue;
         if (::kill(pid_t(pid), 0) != 0 && errno != EPERM)
             continue; // a lock left behind by a program that has ended
-        return QCoreApplication::translate("Platform",
-                                           "Device or resource busy (in use by %1, process %2)")
-            .arg(program.isEmpty() ? QCoreApplication::translate("Platform", "another program")
-                                   : program)
+        return UserText::Of("Platform", kBusyText)
+            .arg(program.isEmpty() ? UserText::Of("Platform", kAnotherProgram) : UserText(program))
             .arg(pid);
     }
 #endif

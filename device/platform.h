@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/state/usertext.h"
+
 #include <QString>
 #include <QtGlobal>
 #include <optional>
@@ -15,8 +17,8 @@ void SetWindows10Override(std::optional<bool> value);
 // Bytes that the system has received on an open port and the port object has
 // not read yet; 0 when the system cannot tell.
 qint64 PendingInput(QSerialPort* port);
-// Why a port did not open, in words a user can act on. A port that another
-// program holds through its lock file is reported by the toolkit as a
-// permission error; it is said to be busy, and by whom.
-QString OpenFailureReason(const QSerialPort* port);
+// Why a port did not open, in words a user can act on, and in English. A
+// port that another program holds through its lock file is reported by the
+// toolkit as a permission error; it is said to be busy, and by whom.
+UserText OpenFailureReason(const QSerialPort* port);
 } // namespace Platform

@@ -1,6 +1,7 @@
 #include "pages/baseui.h"
 
 #include "app/mainwindow.h"
+#include "pages/accessiblepages.h"
 #include "ui_baseui.h"
 #include "web/webrequest.h"
 
@@ -16,6 +17,7 @@ const int kWrappedMargin = 6;
 } // namespace
 
 BaseUI::BaseUI(QWidget* parent) : QWidget(parent), baseUi(new Ui::BaseUI) {
+    AccessiblePages::Install();
     baseUi->setupUi(this);
 }
 
@@ -49,13 +51,14 @@ bool BaseUI::PrepareRequest(QNetworkRequest& request, WebRequest req) {
     return true;
 }
 
-void BaseUI::ShowWrapped(QLabel* label, const QString& text, Globals::StatusKind kind) {
+void BaseUI::ShowWrapped(QLabel* label, const UserText& said, Globals::StatusKind kind) {
+    const QString& text = said.shown;
     // The line as the form placed it, before any earlier text wrapped it.
     const char* const baseProperty = "tembraLineGeometry";
     if (!label->property(baseProperty).isValid())
         label->setProperty(baseProperty, label->geometry());
     const QRect line = label->property(baseProperty).toRect();
-    Globals::ShowStatus(label, text, kind);
+    Globals::ShowStatus(label, said, kind);
     label->ensurePolished();
     const QFontMetrics metrics(label->font());
     if (metrics.horizontalAdvance(text) <= line.width()) {

@@ -38,7 +38,7 @@ public:
     // Shows text in a one-line status label; a text wider than the label
     // wraps onto as many lines as it needs, the label growing evenly up and
     // down; a later short text is shown on the one line again.
-    static void ShowWrapped(QLabel* label, const QString& text,
+    static void ShowWrapped(QLabel* label, const UserText& text,
                             Globals::StatusKind kind = Globals::StatusKind::Normal);
 
 public slots:

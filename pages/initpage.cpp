@@ -4,6 +4,7 @@
 #include "device/xmodemdal.h"
 
 #include "pages/focusring.h"
+#include "pages/statusline.h"
 #include "ui_initpage.h"
 
 #include <QKeyEvent>
@@ -13,6 +14,9 @@
 namespace {
 const QRect kResultGeometry(20, 3, 499, 24);
 const char kResultStyle[] = "background:none;\nfont: bold 12pt \"Arial\";\ncolor:#1b6e2c;";
+// Below the buttons: room for two lines.
+const QRect kFailureGeometry(6, 175, 527, 28);
+const char kFailureStyle[] = "background:none;\nfont: 9pt \"Arial\";\ncolor:#a40000;";
 // Each value is read with its caption.
 const char* const kVersionName = QT_TRANSLATE_NOOP("InitPage", "Version: %1");
 const char* const kNumberName = QT_TRANSLATE_NOOP("InitPage", "D/N: %1");
@@ -25,6 +29,11 @@ const char* const kResetHelp =
 
 InitPage::InitPage(QWidget* parent) : BaseUI(parent), ui(new Ui::InitPage) {
     ui->setupUi(this);
+    // For a screen reader: each value with its caption, named before the
+    // value is shown, so that each is told once.
+    ui->LbVersion->setAccessibleName(tr(kVersionName).arg(Device::VersionInfo));
+    ui->LbDN->setAccessibleName(tr(kNumberName).arg(Device::WatchId));
+    ui->LbFirmware->setAccessibleName(tr(kFirmwareName).arg(Device::DeviceInfo));
     ui->LbDN->setText(Device::WatchId);
     ui->LbFirmware->setText(Device::DeviceInfo);
     ui->LbVersion->setText(Device::VersionInfo);
@@ -35,24 +44,22 @@ InitPage::InitPage(QWidget* parent) : BaseUI(parent), ui(new Ui::InitPage) {
     result->setAlignment(Qt::AlignCenter);
     result->setStyleSheet(QLatin1String(kResultStyle));
     ShowResult(Globals::ResultLine);
+    failure = new StatusLine(this);
+    failure->setObjectName(QStringLiteral("failureMsg"));
+    failure->setGeometry(kFailureGeometry);
+    failure->setAlignment(Qt::AlignCenter);
+    failure->setWordWrap(true);
+    failure->setStyleSheet(QLatin1String(kFailureStyle));
+    ShowFailure(Globals::FailureLine);
 
-    // For a screen reader: each value with its caption, read in the order of
-    // the page (the form creates its widgets in another order).
-    ui->LbVersion->setAccessibleName(tr(kVersionName).arg(Device::VersionInfo));
-    ui->LbDN->setAccessibleName(tr(kNumberName).arg(Device::WatchId));
-    ui->LbFirmware->setAccessibleName(tr(kFirmwareName).arg(Device::DeviceInfo));
     ui->label->setBuddy(ui->LbVersion);
     ui->label_2->setBuddy(ui->LbDN);
     ui->label_3->setBuddy(ui->LbFirmware);
     ui->BtnUpdate->setAccessibleDescription(tr(kUpdateHelp));
     ui->BtnReset->setAccessibleDescription(tr(kResetHelp));
-    for (QWidget* widget :
-         {static_cast<QWidget*>(result), static_cast<QWidget*>(ui->label),
-          static_cast<QWidget*>(ui->LbVersion), static_cast<QWidget*>(ui->label_2),
-          static_cast<QWidget*>(ui->LbDN), static_cast<QWidget*>(ui->label_3),
-          static_cast<QWidget*>(ui->LbFirmware), static_cast<QWidget*>(ui->BtnUpdate),
-          static_cast<QWidget*>(ui->BtnReset)})
-        widget->raise();
+    // The caption labels are read with their values, not on their own.
+    for (QLabel* caption : {ui->label, ui->label_2, ui->label_3})
+        caption->setProperty("tembraCaption", true);
 
     // The keyboard: Tab in the order of reading, Return and Enter press the
     // button that has the focus (Space does already), Alt+1 and Alt+2 the
@@ -82,6 +89,14 @@ bool InitPage::eventFilter(QObject* watched, QEvent* event) {
         }
     }
     return BaseUI::eventFilter(watched, event);
+}
+
+void InitPage::ShowFailure(const QString& text) {
+    failure->setVisible(!text.isEmpty());
+    failure->setToolTip(text);
+    if (text == failure->text())
+        return;
+    Globals::ShowStatus(failure, text, Globals::StatusKind::Alert);
 }
 
 void InitPage::ShowResult(const QString& text) {

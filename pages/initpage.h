@@ -18,6 +18,9 @@ public:
 
     // Shows what the last action did to this device, in a line of its own.
     void ShowResult(const QString& text);
+    // Shows what the last attempt failed at, in a line of its own at the
+    // foot of the page, announced as an alert; "" hides it.
+    void ShowFailure(const QString& text);
 
     QWidget* mainButton() const override;
 
@@ -31,4 +34,5 @@ public slots:
 private:
     Ui::InitPage* ui;
     QLabel* result;
+    QLabel* failure;
 };

@@ -17,14 +17,14 @@ NoDevice::~NoDevice() {
     delete ui;
 }
 
-QString NoDevice::MessageText(const QString& message) {
-    return tr(message.toUtf8().constData());
+UserText NoDevice::MessageText(const QString& message) {
+    return UserText::Of("NoDevice", message.toUtf8().constData());
 }
 
 QLabel* NoDevice::statusLabel() const {
     return ui->statusMsg;
 }
 
-void NoDevice::SetMessage(const QString& text, Globals::StatusKind kind) {
+void NoDevice::SetMessage(const UserText& text, Globals::StatusKind kind) {
     ShowWrapped(ui->statusMsg, text, kind);
 }

@@ -19,10 +19,10 @@ public:
     QLabel* statusLabel() const;
     // A no-device message (Globals::NoDeviceMessage) as the page shows it,
     // in the user's language.
-    static QString MessageText(const QString& message);
+    static UserText MessageText(const QString& message);
     // Shows a text of its own in place of the no-device message; a text too
     // wide for one line wraps onto two around the same centre.
-    void SetMessage(const QString& text, Globals::StatusKind kind = Globals::StatusKind::Normal);
+    void SetMessage(const UserText& text, Globals::StatusKind kind = Globals::StatusKind::Normal);
 
 private:
     Ui::NoDevice* ui;

@@ -4,12 +4,23 @@
 
 #include <QLabel>
 #include <QProgressBar>
+#include <QWidget>
 
 namespace {
 const QRect kStepGeometry(20, 26, 499, 24);
 const QRect kBarGeometry(70, 124, 399, 20);
+const QRect kKeepGeometry(20, 152, 499, 22);
 const char kStepStyle[] = "background:none;\nfont: 12pt \"Arial\";\ncolor:#444444;";
+const char kKeepStyle[] = "background:none;\nfont: bold 11pt \"Arial\";\ncolor:#8a4b00;";
 const int kPercent = 100;
+// The time left is shown once the transfer has been measured this long, is
+// shown anew at most this often, and moves at most this much more than the
+// time that passed between two showings.
+const qint64 kMeasureMs = 2000;
+const qint64 kRefreshMs = 1000;
+const int kSteadySeconds = 2;
+// From this many seconds the time left is said in minutes.
+const int kMinutesFrom = 90;
 
 const char* const kSteps[] = {
     QT_TRANSLATE_NOOP("ProgressPanel", "Asking the update service"),
@@ -17,10 +28,36 @@ const char* const kSteps[] = {
     QT_TRANSLATE_NOOP("ProgressPanel", "Switching the device to its boot loader"),
     QT_TRANSLATE_NOOP("ProgressPanel", "Sending to the device"),
     QT_TRANSLATE_NOOP("ProgressPanel", "Device checking the firmware"),
-    QT_TRANSLATE_NOOP("ProgressPanel", "Restarting"),
+    QT_TRANSLATE_NOOP("ProgressPanel", "Restarting the device — keep it plugged in"),
     QT_TRANSLATE_NOOP("ProgressPanel", "Waiting for the device"),
 };
 const char* const kProgressName = QT_TRANSLATE_NOOP("ProgressPanel", "Progress");
+const char* const kKeepText = QT_TRANSLATE_NOOP("ProgressPanel", "Keep the device plugged in");
+const char* const kSecondsLeft = QT_TRANSLATE_NOOP("ProgressPanel", "about %1 s left");
+const char* const kMinutesLeft = QT_TRANSLATE_NOOP("ProgressPanel", "about %1 min left");
+const char* const kStepWithTime = QT_TRANSLATE_NOOP("ProgressPanel", "%1 — %2");
+
+// The transfer's measurement, for every page that shows it (a transfer
+// shows a new page every 255 packets): since when, from how many bytes; the
+// time left shown last, and when.
+struct TransferClock {
+    QElapsedTimer measured;
+    qint64 from = -1;
+    int shownLeft = -1;
+    QElapsedTimer shownAt;
+    QString step;
+};
+TransferClock& transferClock() {
+    static TransferClock clock;
+    return clock;
+}
+
+// Whether the device is in its boot loader, or on its way there or back.
+bool keepPluggedIn(UpdateEvents::Phase phase) {
+    if (phase == UpdateEvents::Phase::Recovering)
+        return false;
+    return phase == UpdateEvents::Phase::Restarting || UpdateEvents::instance()->deviceMidUpdate();
+}
 } // namespace
 
 QString ProgressPanel::StepText(UpdateEvents::Phase phase) {
@@ -45,41 +82,68 @@ QString ProgressPanel::StepText(UpdateEvents::Phase phase) {
     return QString();
 }
 
-ProgressPanel::ProgressPanel(QWidget* page) : QWidget(page) {
+QString ProgressPanel::TimeLeftText(int seconds) {
+    if (seconds >= kMinutesFrom)
+        return tr(kMinutesLeft).arg((seconds + 30) / 60);
+    return tr(kSecondsLeft).arg(qMax(1, seconds));
+}
+
+ProgressPanel::ProgressPanel(QWidget* page) : QObject(page) {
     setObjectName(QStringLiteral("progressPanel"));
-    // Drags and clicks go to the page beneath, as if the panel were not there.
-    setAttribute(Qt::WA_TransparentForMouseEvents);
-    setGeometry(0, 0, Globals::PageWidth, Globals::PageHeight);
-    step = new QLabel(this);
+    step = new QLabel(page);
     step->setObjectName(QStringLiteral("stepMsg"));
     step->setGeometry(kStepGeometry);
     step->setAlignment(Qt::AlignCenter);
     step->setStyleSheet(QLatin1String(kStepStyle));
-    bar = new QProgressBar(this);
+    bar = new QProgressBar(page);
     bar->setObjectName(QStringLiteral("progressBar"));
     bar->setGeometry(kBarGeometry);
     bar->setRange(0, kPercent);
     bar->setFormat(QStringLiteral("%p%"));
     bar->setAlignment(Qt::AlignCenter);
     bar->setAccessibleName(tr(kProgressName));
-    bar->hide();
+    keep = new QLabel(page);
+    keep->setObjectName(QStringLiteral("keepMsg"));
+    keep->setGeometry(kKeepGeometry);
+    keep->setAlignment(Qt::AlignCenter);
+    keep->setStyleSheet(QLatin1String(kKeepStyle));
+    // Named first: a label named by its text alone tells of every new text.
+    keep->setAccessibleName(tr(kKeepText));
+    keep->setText(tr(kKeepText));
+    // Drags and clicks go to the page beneath, as if these were not there.
+    for (QWidget* widget :
+         {static_cast<QWidget*>(step), static_cast<QWidget*>(bar), static_cast<QWidget*>(keep)}) {
+        widget->setAttribute(Qt::WA_TransparentForMouseEvents);
+        widget->hide();
+    }
 
     UpdateEvents* events = UpdateEvents::instance();
-    connect(events, &UpdateEvents::PhaseChanged, this, &ProgressPanel::onPhase);
+    connect(events, &UpdateEvents::PhaseChanged, this,
+            [this](UpdateEvents::Phase phase) { onPhase(phase, true); });
     connect(events, &UpdateEvents::DownloadProgress, this, [this](qint64 bytes, qint64 total) {
         onProgress(UpdateEvents::Phase::Downloading, bytes, total);
     });
     connect(events, &UpdateEvents::TransferProgress, this, [this](qint64 bytes, qint64 total) {
         onProgress(UpdateEvents::Phase::Transferring, bytes, total);
     });
-    onPhase(events->phase());
+    onPhase(events->phase(), false);
 }
 
-void ProgressPanel::onPhase(UpdateEvents::Phase phase) {
-    const QString text = StepText(phase);
-    step->setText(text);
-    step->setAccessibleName(text);
-    setVisible(!text.isEmpty());
+void ProgressPanel::showStep(const QString& text) {
+    if (step->text() != text) {
+        step->setAccessibleName(text);
+        step->setText(text);
+    }
+    step->setVisible(!text.isEmpty());
+}
+
+void ProgressPanel::onPhase(UpdateEvents::Phase phase, bool changed) {
+    TransferClock& clock = transferClock();
+    if (changed)
+        clock = TransferClock();
+    showStep(phase == UpdateEvents::Phase::Transferring && !clock.step.isEmpty() ? clock.step
+                                                                                 : StepText(phase));
+    keep->setVisible(keepPluggedIn(phase));
     switch (phase) {
     case UpdateEvents::Phase::Downloading:
     case UpdateEvents::Phase::Transferring:
@@ -114,12 +178,47 @@ void ProgressPanel::onProgress(UpdateEvents::Phase phase, qint64 bytes, qint64 t
     const int percent = int(qBound(qint64(0), bytes * kPercent / total, qint64(kPercent)));
     // A transfer that starts again from its first packet goes back to 0.
     bar->setValue(percent);
+    if (phase == UpdateEvents::Phase::Transferring)
+        estimate(bytes, total);
+}
+
+void ProgressPanel::estimate(qint64 bytes, qint64 total) {
+    TransferClock& clock = transferClock();
+    // A transfer that starts again is measured anew.
+    if (clock.from < 0 || bytes < clock.from) {
+        clock = TransferClock();
+        clock.measured.start();
+        clock.from = bytes;
+        showStep(StepText(UpdateEvents::Phase::Transferring));
+        return;
+    }
+    const qint64 elapsed = clock.measured.elapsed();
+    if (elapsed < kMeasureMs || bytes <= clock.from) {
+        showStep(clock.step.isEmpty() ? StepText(UpdateEvents::Phase::Transferring) : clock.step);
+        return;
+    }
+    if (clock.shownLeft >= 0 && clock.shownAt.elapsed() < kRefreshMs) {
+        showStep(clock.step);
+        return;
+    }
+    const double rate = double(bytes - clock.from) / double(elapsed); // bytes per ms
+    int left = int(double(total - bytes) / rate / 1000.0 + 0.999);
+    // Steady: it runs down with the time, give or take a little.
+    if (clock.shownLeft >= 0) {
+        const int expected = clock.shownLeft - int(clock.shownAt.elapsed() / 1000);
+        left = qBound(expected - kSteadySeconds, left, expected + kSteadySeconds);
+    }
+    clock.shownLeft = qMax(1, left);
+    clock.shownAt.start();
+    clock.step =
+        tr(kStepWithTime)
+            .arg(StepText(UpdateEvents::Phase::Transferring), TimeLeftText(clock.shownLeft));
+    showStep(clock.step);
 }
 
 void ProgressPanel::ShowDetail(const QString& text) {
-    step->setText(text);
-    step->setAccessibleName(text);
     step->setWordWrap(true);
+    showStep(text);
     bar->hide();
-    show();
+    keep->hide();
 }

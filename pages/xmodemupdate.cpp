@@ -70,11 +70,48 @@ const char* const kTextNotStored =
 const char* const kTextBootLoaderNothing = QT_TRANSLATE_NOOP(
     "XModemUpdate",
     "The device is in its boot loader, and the update service offers no firmware for it");
+// The way on after a failure, for the line the device page keeps.
+const char* const kAdviceTryAgain =
+    QT_TRANSLATE_NOOP("XModemUpdate", "Press 1.Update Firmware to try again.");
+const char* const kAdviceNetwork = QT_TRANSLATE_NOOP(
+    "XModemUpdate", "Check the network connection, then press 1.Update Firmware to try again.");
+const char* const kAdviceLater =
+    QT_TRANSLATE_NOOP("XModemUpdate", "Wait a while, then press 1.Update Firmware to try again.");
+const char* const kAdviceStorage = QT_TRANSLATE_NOOP(
+    "XModemUpdate",
+    "Free space in that folder or let this user write there, then press 1.Update Firmware.");
+const char* const kAdviceBootLoader = QT_TRANSLATE_NOOP(
+    "XModemUpdate", "Try again later, or ask support which firmware the device needs.");
 // How much of a refusal's message the page shows.
 const int kRefusalShown = 80;
 
-QString pageText(const char* source) {
-    return XModemUpdate::tr(source);
+UserText pageText(const char* source) {
+    return UserText::Of("XModemUpdate", source);
+}
+
+// The toolkit's reason a request failed, in English whatever the language.
+QString englishNetworkError(QNetworkReply* answer) {
+    switch (answer->error()) {
+    case QNetworkReply::ConnectionRefusedError:
+        return QStringLiteral("Connection refused");
+    case QNetworkReply::RemoteHostClosedError:
+        return QStringLiteral("Connection closed");
+    case QNetworkReply::HostNotFoundError:
+        return QStringLiteral("Host %1 not found").arg(answer->url().host());
+    case QNetworkReply::SslHandshakeFailedError:
+        return QStringLiteral("SSL handshake failed");
+    case QNetworkReply::TemporaryNetworkFailureError:
+    case QNetworkReply::NetworkSessionFailedError:
+        return QStringLiteral("The network is not available");
+    case QNetworkReply::ProxyConnectionRefusedError:
+    case QNetworkReply::ProxyConnectionClosedError:
+    case QNetworkReply::ProxyNotFoundError:
+    case QNetworkReply::ProxyTimeoutError:
+    case QNetworkReply::ProxyAuthenticationRequiredError:
+        return QStringLiteral("The proxy cannot be used (error %1)").arg(int(answer->error()));
+    default:
+        return QStringLiteral("Network error %1").arg(int(answer->error()));
+    }
 }
 
 bool checkOnly = false;
@@ -86,7 +123,7 @@ const int kLoggedBody = 512;
 
 // What went wrong with a version check, in plain words, and a word for it
 // (what); "" when nothing did.
-QString versionCheckFailure(QNetworkReply* answer, const QString& text, QString* what) {
+UserText versionCheckFailure(QNetworkReply* answer, const QString& text, QString* what) {
     const int status = answer->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     if (status >= 300) {
         *what = QStringLiteral("status");
@@ -95,7 +132,7 @@ QString versionCheckFailure(QNetworkReply* answer, const QString& text, QString*
     switch (answer->error()) {
     case QNetworkReply::NoError:
         if (JsonParser::IsAnswer(text))
-            return QString();
+            return UserText();
         *what = QStringLiteral("unreadable");
         return pageText(kTextServiceGarbled);
     case QNetworkReply::OperationCanceledError: // the transfer timeout aborts the reply
@@ -104,7 +141,9 @@ QString versionCheckFailure(QNetworkReply* answer, const QString& text, QString*
         return pageText(kTextServiceSilent).arg(WebDAL::TransferTimeoutMs() / 1000.0);
     default:
         *what = QStringLiteral("unreachable");
-        return pageText(kTextServiceUnreachable).arg(answer->errorString());
+        UserText reason(answer->errorString());
+        reason.english = englishNetworkError(answer);
+        return pageText(kTextServiceUnreachable).arg(reason);
     }
 }
 
@@ -136,7 +175,7 @@ XModemUpdate::XModemUpdate(QWidget* parent) : BaseUI(parent), ui(new Ui::XModemU
     movie = new QMovie(devicePixelRatioF() >= kHighDensityFrom ? kLoadingGif2x : kLoadingGif,
                        QByteArray(), this);
     ui->handlerStatus->setMovie(movie);
-    ui->handlerStatus->setAccessibleName(pageText(kTextWorking));
+    ui->handlerStatus->setAccessibleName(pageText(kTextWorking).shown);
 
     manager = new QNetworkAccessManager(this);
     downloadManager = new QNetworkAccessManager(this);
@@ -213,7 +252,7 @@ void XModemUpdate::replyFinished(QNetworkReply* answer) {
     // the request succeeded, and was stored: the decision is read back from
     // the stored answer, never from one stored before.
     QString what;
-    QString failure = versionCheckFailure(answer, body, &what);
+    UserText failure = versionCheckFailure(answer, body, &what);
     QHash<QString, QString> answered;
     if (failure.isEmpty()) {
         answered = JsonParser::ParseCheckVersion(body);
@@ -228,8 +267,8 @@ void XModemUpdate::replyFinished(QNetworkReply* answer) {
         failure = pageText(kTextNotStored).arg(QDir::cleanPath(ConfigDAL::ConfigDir()));
     }
     if (!failure.isEmpty()) {
-        qCWarning(lcPages).noquote()
-            << "version check failed:" << failure << "(" << answer->errorString() << ")";
+        qCWarning(lcPages).noquote() << "version check failed:" << failure.english
+                                     << "(network error code" << int(answer->error()) << ")";
         showFailure(what, failure);
         return;
     }
@@ -372,9 +411,11 @@ void XModemUpdate::updateProgress(qint64 bytesRead, qint64 totalBytes) {
     Globals::IsNeedGetUpdateFileAgain = false;
     progressBytes = bytesRead;
     progressTotal = totalBytes;
-    Globals::ShowStatus(ui->statusMsg, pageText(kTextProgress) +
-                                           Utility::Int64ToStr(bytesRead / 1024) + "/" +
-                                           Utility::Int64ToStr(totalBytes / 1024) + " kb");
+    Globals::ShowProgress(ui->statusMsg,
+                          pageText(kTextProgress) +
+                              UserText(Utility::Int64ToStr(bytesRead / 1024) + "/" +
+                                       Utility::Int64ToStr(totalBytes / 1024) + " kb"),
+                          bytesRead, totalBytes);
     emit UpdateEvents::instance()->DownloadProgress(bytesRead, totalBytes);
 }
 
@@ -467,14 +508,24 @@ bool XModemUpdate::keepDownload(const QString& expected, QString* why) {
     return false;
 }
 
-void XModemUpdate::showFailure(const QString& what, const QString& text) {
+void XModemUpdate::showFailure(const QString& what, const UserText& text) {
     movie->stop();
     ui->handlerStatus->hide();
     ui->statusMsg->show();
     ShowWrapped(ui->statusMsg, text, Globals::StatusKind::Alert);
     UpdateEvents* events = UpdateEvents::instance();
     events->setPhase(UpdateEvents::Phase::Idle);
-    events->serviceFailed(what, text);
+    // The way on, for the line the device page keeps.
+    const char* advice = kAdviceTryAgain;
+    if (what == QLatin1String("unreachable"))
+        advice = kAdviceNetwork;
+    else if (what == QLatin1String("status") || what == QLatin1String("silent"))
+        advice = kAdviceLater;
+    else if (what == QLatin1String("storage"))
+        advice = kAdviceStorage;
+    else if (what == QLatin1String("nothing for the boot loader"))
+        advice = kAdviceBootLoader;
+    events->serviceFailed(what, text, pageText(advice));
     if (checkOnly)
         return;
     QTimer::singleShot(Bounds::FailureShownMs(), this, [] {
@@ -490,8 +541,10 @@ void XModemUpdate::rejectUpdate(const QString& why) {
     Globals::ShowStatus(ui->statusMsg, pageText(kTextRejected), Globals::StatusKind::Alert);
     UpdateEvents* events = UpdateEvents::instance();
     events->setPhase(UpdateEvents::Phase::Idle);
-    panel->ShowDetail(pageText(kTextFileKept));
-    events->runFailed(UpdateEvents::Failure::Download, QStringLiteral("update file error: ") + why);
+    panel->ShowDetail(pageText(kTextFileKept).shown);
+    events->runFailed(UpdateEvents::Failure::Download,
+                      pageText(kTextRejected) + UserText(QStringLiteral(": ") + why),
+                      pageText(kAdviceTryAgain));
     if (checkOnly)
         return;
     // The way back, as after a failed version check.

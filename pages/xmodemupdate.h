@@ -61,7 +61,7 @@ private:
     void askSameVersion();
     // Says why the version check failed (what: a word for it), then shows the
     // device information page again; nothing is sent to the device.
-    void showFailure(const QString& what, const QString& text);
+    void showFailure(const QString& what, const UserText& text);
     // Ends a download with "update file error" and nothing sent to the device.
     void rejectUpdate(const QString& why);
     // Whether the download that just finished arrived whole, matches the

@@ -5,7 +5,10 @@
 
 #include <QAccessible>
 #include <QApplication>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLocale>
+#include <QProcess>
 #include <QProgressBar>
 
 namespace {
@@ -50,11 +53,13 @@ private slots:
         QFETCH(int, phase);
         UpdateEvents::instance()->setPhase(UpdateEvents::Phase(phase));
         Globals::ResultLine = QStringLiteral("Updated from 1.2.6 to 1.2.7");
+        Globals::FailureLine = QStringLiteral("12:00: The update service answered 503. Wait.");
         std::unique_ptr<QWidget> shown(page == "NoDevice"   ? static_cast<QWidget*>(new NoDevice())
                                        : page == "InitPage" ? static_cast<QWidget*>(new InitPage())
                                                             : new XModemUpdate());
         UpdateEvents::instance()->reset();
         Globals::ResultLine.clear();
+        Globals::FailureLine.clear();
         int named = 0;
         for (QWidget* widget : shown->findChildren<QWidget*>()) {
             if (!widget->isVisibleTo(shown.get()) ||
@@ -65,19 +70,64 @@ private slots:
             ++named;
         }
         QVERIFY(named >= 1);
-        if (page != "InitPage")
-            return;
-        const QStringList names = namesInOrder(shown.get());
-        const QStringList expected = {"Updated from 1.2.6 to 1.2.7",
-                                      "Version:",
-                                      "Version: 1.2.7",
-                                      "D/N:",
-                                      "D/N: F1311520230010042357",
-                                      "Firmware:",
-                                      "Firmware: 131152M2300101",
-                                      "1.Update Firmware",
-                                      "2.Reset"};
-        QCOMPARE(names.mid(0, expected.size()), expected);
+        // Read in the order of the screen, top to bottom; a caption and its
+        // value once, as one.
+        QStringList names = namesInOrder(shown.get());
+        names.removeAll(QString());
+        if (page == "InitPage")
+            QCOMPARE(names, (QStringList{"Updated from 1.2.6 to 1.2.7", "Version: 1.2.7",
+                                         "D/N: F1311520230010042357", "Firmware: 131152M2300101",
+                                         "1.Update Firmware", "2.Reset",
+                                         "12:00: The update service answered 503. Wait."}));
+        if (phase == int(UpdateEvents::Phase::Transferring))
+            QCOMPARE(names, (QStringList{"Sending to the device", "Please plug in your device",
+                                         "Progress", "Keep the device plugged in"}));
+    }
+
+    // A status line that says what failed is an alert, and the device page's
+    // line of a failure always is; a plain text is not.
+    void failuresAreAlerts() {
+        Globals::FailureLine = QStringLiteral("12:00: The update service answered 503. Wait.");
+        InitPage device;
+        Globals::FailureLine.clear();
+        const auto role = [](QWidget* widget) {
+            return QAccessible::queryAccessibleInterface(widget)->role();
+        };
+        QCOMPARE(role(device.findChild<QLabel*>("failureMsg")), QAccessible::AlertMessage);
+        NoDevice page;
+        QLabel* status = page.statusLabel();
+        page.SetMessage(QStringLiteral("The device was disconnected during the update."),
+                        Globals::StatusKind::Alert);
+        QCOMPARE(role(status), QAccessible::AlertMessage);
+        page.SetMessage(QStringLiteral("Connecting to the device on ttyACM0…"));
+        QCOMPARE(role(status), QAccessible::StaticText);
+        QCOMPARE(accessibleName(status), QStringLiteral("Connecting to the device on ttyACM0…"));
+    }
+
+    // A screen reader is told of the progress at its tenths, at most once a
+    // second, and of its end; not of each of its counts. (It is told when
+    // the name changes; a label that has a name tells nothing of new texts.)
+    void progressIsToldAtItsTenths() {
+        NoDevice page;
+        QLabel* status = page.statusLabel();
+        QStringList told = {accessibleName(status)};
+        QElapsedTimer clock;
+        clock.start();
+        for (int kb = 1; kb <= 64; ++kb) {
+            Globals::ShowProgress(status, QStringLiteral(" firmware processing   %1/64 KB").arg(kb),
+                                  kb * 1024, 64 * 1024);
+            if (status->accessibleName() != told.last())
+                told << status->accessibleName();
+            // A third of the way takes a second and a half.
+            if (kb == 22)
+                QTest::qWait(1500);
+        }
+        QCOMPARE(status->text(), QStringLiteral(" firmware processing   64/64 KB"));
+        // The first count, the tenth reached after the pause, and the end.
+        QCOMPARE(told.mid(1),
+                 (QStringList{" firmware processing   1/64 KB", " firmware processing   23/64 KB",
+                              " firmware processing   64/64 KB"}));
+        QVERIFY(clock.elapsed() >= 1500);
     }
 
     // The device page gives its main button the focus; Return, keypad Enter
@@ -105,6 +155,53 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!rig.service.requests().empty(), 10000);
         QCOMPARE(QString::fromStdString(rig.service.requests().front().path),
                  QStringLiteral("/common/api/check_version"));
+    }
+
+    // What a screen reader gets over AT-SPI from the real window, on an X
+    // server of its own: the device page in the order of the screen, each
+    // caption once with its value; an update that tells each text about
+    // once; and a failure that arrives as an alert. Where the machine has
+    // no accessibility bus, or no pyatspi to read it, it says so and skips.
+    void atSpiReadsTheWindow() {
+        for (const char* program :
+             {"/usr/bin/python3", "/usr/bin/xvfb-run", "/usr/bin/dbus-run-session",
+              "/usr/libexec/at-spi-bus-launcher"})
+            if (!QFileInfo::exists(program))
+                QSKIP(qPrintable(QStringLiteral("no %1 here: no accessibility bus to read")
+                                     .arg(QString::fromLatin1(program))));
+        if (QProcess::execute("/usr/bin/python3", {"-c", "import pyatspi"}) != 0)
+            QSKIP("python3-pyatspi is not installed: the accessibility bus cannot be read");
+        QProcess run;
+        run.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        run.start("/usr/bin/xvfb-run",
+                  {"-a", "-s", "-screen 0 800x600x24", "/usr/bin/dbus-run-session", "--", "bash",
+                   TEMBRA_ATSPI_DIR "/run.sh", TEMBRA_TOOL, TEMBRA_SIM_DEVICE,
+                   TEMBRA_UPDATE_SERVICE});
+        QVERIFY(run.waitForFinished(110000));
+        QVariantMap said;
+        for (const QByteArray& line : run.readAllStandardOutput().split('\n')) {
+            const QJsonObject object = QJsonDocument::fromJson(line).object();
+            for (auto it = object.begin(); it != object.end(); ++it)
+                said.insert(it.key(), it.value().toVariant());
+        }
+        QVERIFY2(!said.contains("error"), qPrintable(said.value("error").toString()));
+        QCOMPARE(said.value("page").toStringList(),
+                 (QStringList{"Version: 1.2.7", "D/N: F1311520230010042357",
+                              "Firmware: 131152M2300101", "1.Update Firmware", "2.Reset"}));
+        // Each text told about once (a page made anew tells its texts again),
+        // and far fewer times than the counts it went through.
+        const QVariantMap names = said.value("names").toMap();
+        int told = 0;
+        for (auto it = names.begin(); it != names.end(); ++it) {
+            told += it.value().toInt();
+            QVERIFY2(it.value().toInt() <= 8, qPrintable(it.key()));
+        }
+        QVERIFY2(told <= 80, qPrintable(QString::number(told)));
+        QVERIFY(names.contains("Updated from 1.2.7 to 1.3.0"));
+        bool alerted = false;
+        for (const QString& alert : said.value("alerts").toStringList())
+            alerted = alerted || alert.contains("The update service answered 503");
+        QVERIFY2(alerted, qPrintable(said.value("alerts").toStringList().join(" | ")));
     }
 
     // The user's languages choose the texts; English is the sources' own.

@@ -138,6 +138,9 @@ private slots:
         Rig rig(config);
         rig.service.setFault(static_cast<sim::ServiceFault>(fault));
         QVERIFY(rig.identify());
+        // What was done to the device stays, whatever is answered.
+        const QString result = QStringLiteral("Updated from 1.2.7 to 1.3.0");
+        Globals::ResultLine = result;
         rig.pressUpdate();
         if (sameVersionAnswer >= 0) {
             QMessageBox* box = nullptr;
@@ -156,6 +159,8 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(rig.service.requests().size() == 1 && rig.page<InitPage>(), kWait);
         QCOMPARE(rig.getRequests(), 0);
         QCOMPARE(rig.received(), QByteArray());
+        QCOMPARE(rig.page<InitPage>()->findChild<QLabel*>("resultMsg")->text(), result);
+        Globals::ResultLine.clear();
     }
 
     // Whatever goes wrong, nothing is sent to the device, and the earlier
@@ -229,9 +234,24 @@ private slots:
             fault != int(sim::ServiceFault::WrongCrc))
             return;
         // The way on: the device information page, from where the update
-        // can be started again.
+        // can be started again; it says what failed, when, and what to do,
+        // and keeps saying it.
         QTRY_VERIFY_WITH_TIMEOUT(rig.page<InitPage>(), kWait);
         QCOMPARE(rig.received(), QByteArray());
+        auto* failure = rig.page<InitPage>()->findChild<QLabel*>("failureMsg");
+        QVERIFY(failure->isVisibleTo(rig.page<InitPage>()));
+        const QRegularExpression said(
+            "^\\d\\d?:\\d\\d(:\\d\\d)?[^:]*: " + QRegularExpression::escape(text) +
+            "(: .*)?\\. .*1\\.Update Firmware");
+        QVERIFY2(said.match(failure->text()).hasMatch(), qPrintable(failure->text()));
+        InitPage* page = rig.page<InitPage>();
+        QVERIFY(!QTest::qWaitFor(
+            [&] { return rig.page<InitPage>() != page || failure->isHidden(); }, 3000));
+        // Gone with the next attempt.
+        rig.service.setFault(sim::ServiceFault::NoUpdate);
+        rig.pressUpdate();
+        QTRY_VERIFY_WITH_TIMEOUT(rig.page<InitPage>() && rig.page<InitPage>() != page, kWait);
+        QVERIFY(rig.page<InitPage>()->findChild<QLabel*>("failureMsg")->isHidden());
     }
 
     // An answer that cannot be stored is a failed check, said as such: the

@@ -45,6 +45,15 @@ for script in postinst postrm; do
     [ -x "$work/control/$script" ] || fail "no $script"
     sh -n "$work/control/$script" || fail "$script is no shell script"
 done
+# Where udev does not run (this test's machine, a container), the install
+# scripts say nothing.
+if ! udevadm control --ping >/dev/null 2>&1; then
+    said=$(sh "$work/control/postinst" configure 2>&1; sh "$work/control/postrm" remove 2>&1)
+    [ -z "$said" ] || fail "the install scripts say, without udev: $said"
+fi
+# A font for the Chinese translation's glyphs.
+dpkg-deb -f "$deb" Recommends | grep -q "fonts-noto-cjk | fonts-wqy-microhei" ||
+    fail "no CJK font recommended: $(dpkg-deb -f "$deb" Recommends)"
 for doc in usr/share/doc/tembra-update-tool/copyright usr/share/doc/tembra-update-tool/changelog.gz \
            usr/share/man/man1/tembra-update-tool.1.gz \
            usr/share/tembra-update-tool/translations/tembra_de.qm \

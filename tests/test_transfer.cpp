@@ -76,24 +76,49 @@ private slots:
         Globals::RestartPauseMs = 3000;
         sim::DeviceConfig config;
         config.lineTiming = true;
-        Rig rig(config, sim::makeFirmwareImage(20 * 1024 + 77, 1, 3, 0));
+        Rig rig(config, sim::makeFirmwareImage(40 * 1024 + 77, 1, 3, 0));
         QVERIFY(rig.identify());
         QCOMPARE(rig.page<InitPage>()->findChild<QLabel*>("LbVersion")->text(),
                  QStringLiteral("1.2.7"));
         LogCapture log;
-        // The highest the progress bar of the page shown went.
+        // The highest the progress bar of the page shown went; the step
+        // lines shown, and whether the page said to keep the device plugged in.
         int barHighest = 0;
+        QStringList steps;
+        bool keepSaid = true;
         QObject::connect(
             UpdateEvents::instance(), &UpdateEvents::TransferProgress, rig.window.get(),
             [&] {
-                auto* bar = rig.window->centralWidget()->findChild<QProgressBar*>("progressBar");
+                QWidget* page = rig.window->centralWidget();
+                auto* bar = page->findChild<QProgressBar*>("progressBar");
                 barHighest =
                     qMax(barHighest, bar && bar->isVisibleTo(rig.window.get()) ? bar->value() : 0);
+                const QString step = page->findChild<QLabel*>("stepMsg")->text();
+                if (steps.isEmpty() || steps.last() != step)
+                    steps << step;
+                keepSaid = keepSaid && page->findChild<QLabel*>("keepMsg")->isVisibleTo(page);
             },
             Qt::QueuedConnection);
         rig.pressUpdate();
         QVERIFY(updatedTo(rig, "1.3.0", 40000));
         QCOMPARE(barHighest, 100);
+        QVERIFY(keepSaid);
+        // The time left, once the transfer was measured for 2 s: about what
+        // was left of some 6 s for 40 KB at line speed, running down steadily.
+        QCOMPARE(steps.value(0), QStringLiteral("Sending to the device"));
+        const QRegularExpression left("^Sending to the device — about (\\d+) s left$");
+        QList<int> seconds;
+        for (const QString& step : steps.mid(1)) {
+            if (!step.startsWith("Sending")) // the device checks, the last packet acknowledged
+                continue;
+            const QRegularExpressionMatch match = left.match(step);
+            QVERIFY2(match.hasMatch(), qPrintable(steps.join(" | ")));
+            seconds << match.captured(1).toInt();
+        }
+        QVERIFY2(!seconds.isEmpty() && seconds.first() >= 1 && seconds.first() <= 8,
+                 qPrintable(steps.join(" | ")));
+        for (int i = 1; i < seconds.size(); ++i)
+            QVERIFY2(seconds.at(i) <= seconds.at(i - 1) + 2, qPrintable(steps.join(" | ")));
         QCOMPARE(rig.page<InitPage>()->findChild<QLabel*>("resultMsg")->text(),
                  QStringLiteral("Updated from 1.2.7 to 1.3.0"));
 
@@ -105,11 +130,11 @@ private slots:
         // The texts the user saw, in order.
         const QStringList texts = statusTexts(log);
         QVERIFY(texts.size() > 10);
-        QCOMPARE(texts.first(), QStringLiteral(" firmware processing   0/20 KB"));
-        QVERIFY(texts.contains(" firmware processing   10/20 KB"));
+        QCOMPARE(texts.first(), QStringLiteral(" firmware processing   0/40 KB"));
+        QVERIFY(texts.contains(" firmware processing   20/40 KB"));
         const int success = texts.indexOf("Update Successfully");
         QVERIFY(success > 0);
-        QCOMPARE(texts.value(success - 1), QStringLiteral(" firmware processing   20/20 KB"));
+        QCOMPARE(texts.value(success - 1), QStringLiteral(" firmware processing   40/40 KB"));
         QCOMPARE(texts.value(success + 1), QStringLiteral("Firmware Update Successfully"));
         QCOMPARE(log.count("progress page at packet 2"), 1);
 

@@ -102,9 +102,10 @@ void UpdateEvents::serviceAnswered(const QString& offeredVersion, bool updateNee
     emit ServiceAnswered(offeredVersion, updateNeeded);
 }
 
-void UpdateEvents::serviceFailed(const QString& what, const QString& text) {
-    emit ServiceFailed(what, text);
-    runFailed(Failure::Service, text);
+void UpdateEvents::serviceFailed(const QString& what, const UserText& text,
+                                 const UserText& advice) {
+    emit ServiceFailed(what, text.english);
+    runFailed(Failure::Service, text, advice);
 }
 
 void UpdateEvents::downloadKept(qint64 bytes, const QString& sha256) {
@@ -129,12 +130,15 @@ void UpdateEvents::statusText(const QString& text) {
     emit StatusText(text);
 }
 
-void UpdateEvents::runFailed(Failure kind, const QString& text) {
+void UpdateEvents::runFailed(Failure kind, const UserText& text, const UserText& way) {
     failedOnce = true;
+    failure = text;
+    advice = way;
+    failedAt = QDateTime::currentDateTime();
     qCWarning(lcRun).noquote() << "update failed ("
                                << QMetaEnum::fromType<Failure>().valueToKey(int(kind))
-                               << "):" << text;
-    emit RunFailed(kind, text);
+                               << "):" << text.english;
+    emit RunFailed(kind, text.english);
 }
 
 void UpdateEvents::portOpened(const QString& port) {
@@ -168,4 +172,7 @@ void UpdateEvents::reset() {
     offered.clear();
     lastStatus.clear();
     failedOnce = false;
+    failure = UserText();
+    advice = UserText();
+    failedAt = QDateTime();
 }

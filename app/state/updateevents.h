@@ -1,5 +1,8 @@
 #pragma once
 
+#include "app/state/usertext.h"
+
+#include <QDateTime>
 #include <QObject>
 #include <QString>
 
@@ -51,13 +54,19 @@ public:
                           const QString& deviceNumber, const QString& port);
     void bootLoaderFound(const QString& model, const QString& port);
     void serviceAnswered(const QString& offeredVersion, bool updateNeeded);
-    void serviceFailed(const QString& what, const QString& text);
+    // text and advice: what failed and the way on, in the user's language and
+    // in English (the signals carry the English text).
+    void serviceFailed(const QString& what, const UserText& text, const UserText& advice);
     void downloadKept(qint64 bytes, const QString& sha256);
     void checksumConfirmed();
     void deviceRestarting();
     // A page's status label got a text; repeated texts are said once.
     void statusText(const QString& text);
-    void runFailed(Failure kind, const QString& text);
+    void runFailed(Failure kind, const UserText& text, const UserText& advice = UserText());
+    // The last failure of the run: what failed, the way on, and when.
+    UserText lastFailure() const { return failure; }
+    UserText lastAdvice() const { return advice; }
+    QDateTime lastFailureTime() const { return failedAt; }
     void portOpened(const QString& port);
     void portUnavailable(const QString& port, const QString& reason);
     void deviceLost(const QString& port, const QString& reason);
@@ -108,4 +117,7 @@ private:
     QString offered;
     QString lastStatus;
     bool failedOnce = false;
+    UserText failure;
+    UserText advice;
+    QDateTime failedAt;
 };

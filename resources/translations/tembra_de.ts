@@ -239,10 +239,6 @@ Ohne Optionen öffnet es sein Fenster; --check und --update laufen ohne Fenster 
         <translation>Das Gerät meldet eine Prüfsumme, die nicht zur Firmware passt. Trennen Sie es und schließen Sie es wieder an, um es noch einmal zu versuchen.</translation>
     </message>
     <message>
-        <source>The device on %1 does not answer</source>
-        <translation>Das Gerät an %1 antwortet nicht</translation>
-    </message>
-    <message>
         <source>Updated from %1 to %2</source>
         <translation>Von %1 auf %2 aktualisiert</translation>
     </message>
@@ -314,6 +310,34 @@ Das Werkzeug jetzt schließen?</translation>
         <source>Another run of the tool, %2, is using the device on %1</source>
         <translation>Ein anderer Lauf des Programms, %2, benutzt das Gerät an %1</translation>
     </message>
+    <message>
+        <source>Connecting to the device on %1…</source>
+        <translation>Verbindung mit dem Gerät an %1 …</translation>
+    </message>
+    <message>
+        <source>The device on %1 does not answer. Unplug it and plug it in again.</source>
+        <translation>Das Gerät an %1 antwortet nicht. Trennen Sie es und schließen Sie es wieder an.</translation>
+    </message>
+    <message>
+        <source>The device confirmed its new firmware and did not come back within %1 s</source>
+        <translation>Das Gerät hat seine neue Firmware bestätigt und ist nicht innerhalb von %1 s zurückgekehrt</translation>
+    </message>
+    <message>
+        <source>The device stopped answering during the update</source>
+        <translation>Das Gerät antwortet während der Aktualisierung nicht mehr</translation>
+    </message>
+    <message>
+        <source>Unplug the device and plug it in again.</source>
+        <translation>Trennen Sie das Gerät und schließen Sie es wieder an.</translation>
+    </message>
+    <message>
+        <source>%1: %2. %3</source>
+        <translation>%1: %2. %3</translation>
+    </message>
+    <message>
+        <source>The device reports a checksum that does not match the firmware</source>
+        <translation>Das Gerät meldet eine Prüfsumme, die nicht zur Firmware passt</translation>
+    </message>
 </context>
 <context>
     <name>NoDevice</name>
@@ -364,16 +388,32 @@ Das Werkzeug jetzt schließen?</translation>
         <translation>Das Gerät prüft die Firmware</translation>
     </message>
     <message>
-        <source>Restarting</source>
-        <translation>Neustart</translation>
-    </message>
-    <message>
         <source>Waiting for the device</source>
         <translation>Warten auf das Gerät</translation>
     </message>
     <message>
         <source>Progress</source>
         <translation>Fortschritt</translation>
+    </message>
+    <message>
+        <source>Restarting the device — keep it plugged in</source>
+        <translation>Das Gerät startet neu – lassen Sie es angeschlossen</translation>
+    </message>
+    <message>
+        <source>Keep the device plugged in</source>
+        <translation>Lassen Sie das Gerät angeschlossen</translation>
+    </message>
+    <message>
+        <source>about %1 s left</source>
+        <translation>noch etwa %1 s</translation>
+    </message>
+    <message>
+        <source>about %1 min left</source>
+        <translation>noch etwa %1 min</translation>
+    </message>
+    <message>
+        <source>%1 — %2</source>
+        <translation>%1 – %2</translation>
     </message>
 </context>
 <context>
@@ -453,6 +493,26 @@ Das Werkzeug jetzt schließen?</translation>
     <message>
         <source>The device is in its boot loader, and the update service offers no firmware for it</source>
         <translation>Das Gerät ist in seinem Bootloader, und der Aktualisierungsdienst bietet keine Firmware dafür an</translation>
+    </message>
+    <message>
+        <source>Press 1.Update Firmware to try again.</source>
+        <translation>Drücken Sie „1.Firmware aktualisieren“, um es noch einmal zu versuchen.</translation>
+    </message>
+    <message>
+        <source>Check the network connection, then press 1.Update Firmware to try again.</source>
+        <translation>Prüfen Sie die Netzwerkverbindung und drücken Sie dann „1.Firmware aktualisieren“.</translation>
+    </message>
+    <message>
+        <source>Wait a while, then press 1.Update Firmware to try again.</source>
+        <translation>Warten Sie eine Weile und drücken Sie dann „1.Firmware aktualisieren“.</translation>
+    </message>
+    <message>
+        <source>Free space in that folder or let this user write there, then press 1.Update Firmware.</source>
+        <translation>Schaffen Sie Platz in dem Ordner oder erlauben Sie diesem Benutzer das Schreiben dort, und drücken Sie dann „1.Firmware aktualisieren“.</translation>
+    </message>
+    <message>
+        <source>Try again later, or ask support which firmware the device needs.</source>
+        <translation>Versuchen Sie es später noch einmal, oder fragen Sie den Support, welche Firmware das Gerät braucht.</translation>
     </message>
 </context>
 </TS>

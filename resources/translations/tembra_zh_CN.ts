@@ -239,10 +239,6 @@ Without options it opens its window; --check and --update run without one, and w
         <translation>设备报告的校验和与固件不符。请拔下并重新连接以再试一次。</translation>
     </message>
     <message>
-        <source>The device on %1 does not answer</source>
-        <translation>%1 上的设备没有应答</translation>
-    </message>
-    <message>
         <source>Updated from %1 to %2</source>
         <translation>已从 %1 更新到 %2</translation>
     </message>
@@ -314,6 +310,34 @@ Close the tool now?</source>
         <source>Another run of the tool, %2, is using the device on %1</source>
         <translation>本工具的另一次运行（%2）正在使用 %1 上的设备</translation>
     </message>
+    <message>
+        <source>Connecting to the device on %1…</source>
+        <translation>正在连接 %1 上的设备…</translation>
+    </message>
+    <message>
+        <source>The device on %1 does not answer. Unplug it and plug it in again.</source>
+        <translation>%1 上的设备没有应答。请拔下设备后重新连接。</translation>
+    </message>
+    <message>
+        <source>The device confirmed its new firmware and did not come back within %1 s</source>
+        <translation>设备已确认新固件，但在 %1 秒内没有重新出现</translation>
+    </message>
+    <message>
+        <source>The device stopped answering during the update</source>
+        <translation>更新过程中设备不再应答</translation>
+    </message>
+    <message>
+        <source>Unplug the device and plug it in again.</source>
+        <translation>请拔下设备后重新连接。</translation>
+    </message>
+    <message>
+        <source>%1: %2. %3</source>
+        <translation>%1：%2。%3</translation>
+    </message>
+    <message>
+        <source>The device reports a checksum that does not match the firmware</source>
+        <translation>设备报告的校验和与固件不符</translation>
+    </message>
 </context>
 <context>
     <name>NoDevice</name>
@@ -364,16 +388,32 @@ Close the tool now?</source>
         <translation>设备正在检查固件</translation>
     </message>
     <message>
-        <source>Restarting</source>
-        <translation>正在重启</translation>
-    </message>
-    <message>
         <source>Waiting for the device</source>
         <translation>正在等待设备</translation>
     </message>
     <message>
         <source>Progress</source>
         <translation>进度</translation>
+    </message>
+    <message>
+        <source>Restarting the device — keep it plugged in</source>
+        <translation>设备正在重启——请保持连接</translation>
+    </message>
+    <message>
+        <source>Keep the device plugged in</source>
+        <translation>请保持设备连接</translation>
+    </message>
+    <message>
+        <source>about %1 s left</source>
+        <translation>约剩 %1 秒</translation>
+    </message>
+    <message>
+        <source>about %1 min left</source>
+        <translation>约剩 %1 分钟</translation>
+    </message>
+    <message>
+        <source>%1 — %2</source>
+        <translation>%1——%2</translation>
     </message>
 </context>
 <context>
@@ -453,6 +493,26 @@ Close the tool now?</source>
     <message>
         <source>The device is in its boot loader, and the update service offers no firmware for it</source>
         <translation>设备处于引导程序中，而更新服务没有为它提供固件</translation>
+    </message>
+    <message>
+        <source>Press 1.Update Firmware to try again.</source>
+        <translation>按“1.更新固件”重试。</translation>
+    </message>
+    <message>
+        <source>Check the network connection, then press 1.Update Firmware to try again.</source>
+        <translation>请检查网络连接，然后按“1.更新固件”重试。</translation>
+    </message>
+    <message>
+        <source>Wait a while, then press 1.Update Firmware to try again.</source>
+        <translation>请稍候，然后按“1.更新固件”重试。</translation>
+    </message>
+    <message>
+        <source>Free space in that folder or let this user write there, then press 1.Update Firmware.</source>
+        <translation>请在该文件夹中腾出空间或允许此用户写入，然后按“1.更新固件”。</translation>
+    </message>
+    <message>
+        <source>Try again later, or ask support which firmware the device needs.</source>
+        <translation>请稍后重试，或向技术支持询问设备需要哪个固件。</translation>
     </message>
 </context>
 </TS>
