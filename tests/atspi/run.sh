@@ -15,6 +15,7 @@ pids+=($!)
 pids+=($!)
 "$service" >"$work/service.out" 2>&1 &
 service_pid=$!
+pids+=($service_pid)
 for _ in $(seq 1 100); do [ -s "$work/service.out" ] && [ -e "$work/dev" ] && break; sleep 0.1; done
 port=$(head -n 1 "$work/service.out")
 HOME="$work" LANG=C.UTF-8 LANGUAGE= QT_QPA_PLATFORM=xcb QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 \
