@@ -136,6 +136,11 @@ int Parse(const QStringList& arguments, Options* options) {
         Text::tr("Refuse a firmware image whose SHA-256 differs (exit code 6), before anything "
                  "is sent to a device."),
         QStringLiteral("HEX"));
+    const QCommandLineOption firmware(
+        QStringLiteral("firmware"),
+        Text::tr("With --update: install this firmware file instead of the update service's "
+                 "(no version check, no download)."),
+        QStringLiteral("FILE"));
     const QCommandLineOption serviceUrl(QStringLiteral("service-url"),
                                         Text::tr("The update service's base URL (http or https)."),
                                         QStringLiteral("URL"));
@@ -157,7 +162,7 @@ int Parse(const QStringList& arguments, Options* options) {
         Text::tr("Update a device that already has the offered version (without it, the run ends "
                  "as up to date and nothing is sent to the device)."));
     parser.addOptions({check, update, port, all, serviceUrl, dataDir, timeout, json, verbose, force,
-                       expectSha256});
+                       expectSha256, firmware});
     for (const char* name : kToolkitValueOptions) {
         QCommandLineOption option(QString::fromLatin1(name), QString(), QStringLiteral("value"));
         option.setFlags(QCommandLineOption::HiddenFromHelp);
@@ -193,6 +198,7 @@ int Parse(const QStringList& arguments, Options* options) {
     options->port = options->ports.value(0);
     options->all = parser.isSet(all);
     options->expectSha256 = parser.value(expectSha256).toLower();
+    options->firmware = parser.isSet(firmware) ? parser.value(firmware) : QString();
     options->serviceUrl = parser.value(serviceUrl);
     options->dataDir = parser.value(dataDir);
     bool number = false;
@@ -218,6 +224,10 @@ int Parse(const QStringList& arguments, Options* options) {
     } else if ((options->desk() || parser.isSet(expectSha256)) && !options->headless()) {
         error =
             Text::tr("--all, a repeated --port and --expect-sha256 go with --check or --update");
+    } else if (parser.isSet(firmware) && options->check) {
+        error = Text::tr("--firmware installs a file: it goes with --update, not with --check");
+    } else if (parser.isSet(firmware) && (!options->update || options->firmware.isEmpty())) {
+        error = Text::tr("--firmware takes a file and goes with --update");
     } else if (parser.isSet(expectSha256) &&
                !QRegularExpression(QStringLiteral("^[0-9a-f]{%1}$").arg(kSha256Digits))
                     .match(options->expectSha256)
@@ -233,12 +243,41 @@ int Parse(const QStringList& arguments, Options* options) {
     // the port is opened from later.
     for (QString& path : options->ports)
         path = QFileInfo(path).absoluteFilePath();
+    if (!options->firmware.isEmpty())
+        options->firmware = QFileInfo(options->firmware).absoluteFilePath();
     options->ports.removeDuplicates();
     options->port = options->ports.value(0);
     if (error.isEmpty())
         return -1;
     print(stderr, error + QLatin1Char('\n') + Text::tr("See --help.") + QLatin1Char('\n'));
     return BadArguments;
+}
+
+int FailBeforeStart(const Options& options, int code, const QString& text) {
+    qCWarning(lcApp).noquote() << "run failed with exit code" << code << ":" << text;
+    const QDateTime now = QDateTime::currentDateTime();
+    // As a run that started says it: its start (with its log), then the error.
+    const QList<QVariantMap> events = {
+        {{QStringLiteral("event"), QStringLiteral("start")},
+         {QStringLiteral("time"), IsoTime(now)},
+         {QStringLiteral("mode"), options.check ? "check" : "update"},
+         {QStringLiteral("log"), LogFile::Path()}},
+        {{QStringLiteral("event"), QStringLiteral("error")},
+         {QStringLiteral("time"), IsoTime(now)},
+         {QStringLiteral("code"), code},
+         {QStringLiteral("text"), text}}};
+    for (const QVariantMap& event : events) {
+        const QString name = event.value(QStringLiteral("event")).toString();
+        if (options.json)
+            Print(stdout, QString::fromUtf8(QJsonDocument(QJsonObject::fromVariantMap(event))
+                                                .toJson(QJsonDocument::Compact)) +
+                              QLatin1Char('\n'));
+        else
+            Print(stdout, QStringLiteral("%1 %2: %3\n")
+                              .arg(now.toString(QStringLiteral("HH:mm:ss.zzz")), name,
+                                   Describe(name, event)));
+    }
+    return code;
 }
 
 void Apply(const Options& options) {
@@ -294,11 +333,19 @@ QString CommandLine::Describe(const QString& event, const QVariantMap& f) {
         return QStringLiteral("version %1, firmware %2, device number %3 on %4")
             .arg(text("version"), text("firmware"), text("deviceNumber"), text("port"));
     }
-    if (event == QLatin1String("service"))
-        return f.value(QStringLiteral("updateNeeded")).toBool()
-                   ? QStringLiteral("version %1 is offered").arg(text("offeredVersion"))
-                   : QStringLiteral("no update is offered (latest: %1)")
-                         .arg(text("offeredVersion"));
+    if (event == QLatin1String("service")) {
+        QString said =
+            f.value(QStringLiteral("updateNeeded")).toBool()
+                ? QStringLiteral("version %1 is offered").arg(text("offeredVersion"))
+                : QStringLiteral("no update is offered (latest: %1)").arg(text("offeredVersion"));
+        // What the release brings, under it, as plain text.
+        for (const QString& line : text("notes").split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+            said += QStringLiteral("\n    ") + line;
+        return said;
+    }
+    if (event == QLatin1String("chosen"))
+        return QStringLiteral("installing the file %1: %2 bytes, SHA-256 %3, checksum %4")
+            .arg(text("path"), text("bytes"), text("sha256"), text("checksum"));
     if (event == QLatin1String("status"))
         return text("text");
     if (event == QLatin1String("progress"))
@@ -336,6 +383,13 @@ CommandLineRun::CommandLineRun(MainWindow* window, const Options& options)
         emitEvent(QStringLiteral("downloaded"),
                   {{QStringLiteral("bytes"), bytes}, {QStringLiteral("sha256"), sha}});
     });
+    connect(events, &UpdateEvents::FirmwareChosen, this,
+            [this](const QString& path, qint64 bytes, const QString& sha, int checksum) {
+                emitEvent(QStringLiteral("chosen"), {{QStringLiteral("path"), path},
+                                                     {QStringLiteral("bytes"), bytes},
+                                                     {QStringLiteral("sha256"), sha},
+                                                     {QStringLiteral("checksum"), checksum}});
+            });
     connect(events, &UpdateEvents::StatusText, this, [this](const QString& text) {
         lastStatus = text;
         emitEvent(QStringLiteral("status"), {{QStringLiteral("text"), text}});
@@ -485,7 +539,9 @@ void CommandLineRun::onIdentified(const QString& version, const QString& firmwar
                                          {QStringLiteral("deviceNumber"), deviceNumber},
                                          {QStringLiteral("port"), port}});
     if (afterUpdate) {
-        if (UpdateEvents::SameVersion(version, offered)) {
+        // A chosen file's version is what the device reports.
+        if (UpdateEvents::instance()->firmwareWasChosen() ||
+            UpdateEvents::SameVersion(version, offered)) {
             emitEvent(QStringLiteral("done"), {{QStringLiteral("result"), "updated"},
                                                {QStringLiteral("version"), version}});
             finish(Updated, QStringLiteral("update complete: %1 -> %2")
@@ -517,10 +573,12 @@ void CommandLineRun::start() {
     QTimer::singleShot(0, window, &MainWindow::StartUpdate);
 }
 
-void CommandLineRun::onAnswer(const QString& offeredVersion, bool updateNeeded) {
+void CommandLineRun::onAnswer(const QString& offeredVersion, bool updateNeeded,
+                              const QString& notes) {
     offered = offeredVersion;
     emitEvent(QStringLiteral("service"), {{QStringLiteral("offeredVersion"), offeredVersion},
-                                          {QStringLiteral("updateNeeded"), updateNeeded}});
+                                          {QStringLiteral("updateNeeded"), updateNeeded},
+                                          {QStringLiteral("notes"), notes}});
     // A device in its boot loader is never up to date: offered nothing, its
     // run fails (the page says so).
     if (bootLoader && !updateNeeded)

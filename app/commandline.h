@@ -49,6 +49,8 @@ struct Options {
     // Every device port the search finds at the start.
     bool all = false;
     QString expectSha256;
+    // A firmware file to install instead of the service's (made absolute).
+    QString firmware;
     QString serviceUrl;
     QString dataDir;
     int timeoutSeconds = 600;
@@ -76,6 +78,11 @@ QString Describe(const QString& event, const QVariantMap& fields);
 // (2026-12-08T22:18:17.254+00:00).
 QString IsoTime(const QDateTime& time);
 
+// Ends a run that cannot start (a firmware file that cannot be firmware)
+// before anything is sent to a device: says so as the run would (an error
+// event, in JSON or in text), logs it, and returns code.
+int FailBeforeStart(const Options& options, int code, const QString& text);
+
 } // namespace CommandLine
 
 // Drives one --check or --update run through the window's own flow and
@@ -97,7 +104,7 @@ private:
     void onIdentified(const QString& version, const QString& firmware, const QString& deviceNumber,
                       const QString& port, bool afterUpdate);
     void onBootLoader(const QString& model, const QString& port);
-    void onAnswer(const QString& offeredVersion, bool updateNeeded);
+    void onAnswer(const QString& offeredVersion, bool updateNeeded, const QString& notes);
     void onProgress(const QString& phase, qint64 bytes, qint64 total);
     void onFailed(UpdateEvents::Failure kind, const QString& text);
     void onPortUnavailable(const QString& port, const QString& reason);

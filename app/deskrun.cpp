@@ -1,5 +1,6 @@
 #include "app/deskrun.h"
 
+#include "app/chosenfirmware.h"
 #include "app/logging.h"
 #include "app/mainwindow.h"
 #include "device/deviceidentity.h"
@@ -45,6 +46,13 @@ QString DeskRun::ChildFolder(const QString& base, const QString& port) {
 int DeskRun::Start() {
     // The desk's data folder: --data-dir, or the tool's own.
     base = MainWindow::DataFolder();
+    // A chosen file that cannot be firmware fails the desk before any device.
+    if (!options.firmware.isEmpty()) {
+        ChosenFirmware firmware;
+        UserText why;
+        if (!ChosenFirmware::Load(options.firmware, options.expectSha256, &firmware, &why))
+            return FailBeforeStart(options, DownloadFailure, why.english);
+    }
     QStringList ports = options.ports;
     if (options.all)
         ports = PortList::DevicePortPaths(PortList::Available());
@@ -123,6 +131,9 @@ void DeskRun::startChild(Child& child) {
         args << QStringLiteral("--verbose");
     if (!options.expectSha256.isEmpty())
         args << QStringLiteral("--expect-sha256") << options.expectSha256;
+    // The same file on every device.
+    if (!options.firmware.isEmpty())
+        args << QStringLiteral("--firmware") << options.firmware;
     child.process = std::make_unique<QProcess>();
     Child* c = &child;
     connect(child.process.get(), &QProcess::readyReadStandardOutput, this,
@@ -198,9 +209,12 @@ void DeskRun::onEvent(Child& child, QVariantMap event) {
     }
     const QDateTime time =
         QDateTime::fromString(event.value(QStringLiteral("time")).toString(), Qt::ISODateWithMs);
+    // Every line of it with the port's name (release notes have several).
     say(stdout, QStringLiteral("%1: %2 %3: %4")
                     .arg(child.name, time.toString(QStringLiteral("HH:mm:ss.zzz")), name,
-                         Describe(name, event)));
+                         Describe(name, event)
+                             .replace(QLatin1Char('\n'),
+                                      QLatin1Char('\n') + child.name + QStringLiteral(": "))));
 }
 
 void DeskRun::onFinished(Child& child, int code) {

@@ -1,3 +1,4 @@
+#include "app/chosenfirmware.h"
 #include "app/commandline.h"
 #include "app/deskrun.h"
 #include "app/logfile.h"
@@ -6,6 +7,7 @@
 #include "app/state/updateevents.h"
 #include "app/toolkit.h"
 #include "app/translations.h"
+#include "pages/xmodemupdate.h"
 
 #include <QApplication>
 #include <QDir>
@@ -126,6 +128,18 @@ int main(int argc, char* argv[]) {
 
     int result = 0;
     bool failed = false;
+    // A chosen firmware file is read and checked before anything is sent.
+    if (!options.firmware.isEmpty()) {
+        ChosenFirmware firmware;
+        UserText why;
+        if (!ChosenFirmware::Load(options.firmware, options.expectSha256, &firmware, &why)) {
+            result =
+                CommandLine::FailBeforeStart(options, CommandLine::DownloadFailure, why.english);
+            LogFile::Stop(true);
+            return result;
+        }
+        XModemUpdate::SetChosenFirmware(firmware);
+    }
     {
         MainWindow window(nullptr);
         if (options.headless()) {

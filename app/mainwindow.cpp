@@ -1,6 +1,7 @@
 #include "app/mainwindow.h"
 
 #include "app/logging.h"
+#include "app/sleepinhibitor.h"
 #include "app/state/appfolder.h"
 #include "app/state/bounds.h"
 #include "app/state/updateevents.h"
@@ -103,6 +104,8 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui::MainWi
     connect(updateStartTimer, &QTimer::timeout, this, &MainWindow::onUpdateStartUnanswered);
 
     connect(UpdateEvents::instance(), &UpdateEvents::RunFailed, this, &MainWindow::noteFailure);
+    // The desktop's portal is asked too where there is a desktop: the window.
+    awake = new SleepInhibitor(!oneDevice, this);
 
     // Ctrl+Q and Ctrl+W close the window, as its close button does (and ask
     // first mid-update): the frameless window has no other way to be closed
@@ -112,6 +115,10 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui::MainWi
         auto* shortcut = new QShortcut(keys, this);
         connect(shortcut, &QShortcut::activated, this, &QWidget::close);
     }
+    // A firmware file of the user's: Ctrl+O picks one, or it is dropped here.
+    auto* open = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_O), this);
+    connect(open, &QShortcut::activated, this, &MainWindow::ChooseFirmwareFile);
+    setAcceptDrops(true);
 
     if (alreadyRunning) {
         qCWarning(lcApp).noquote() << "another instance holds" << Globals::AppPath

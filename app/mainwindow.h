@@ -11,9 +11,12 @@
 #include <type_traits>
 
 class QCloseEvent;
+class QDragEnterEvent;
+class QDropEvent;
 class QMouseEvent;
 class QSerialPort;
 class QTimer;
+class SleepInhibitor;
 class ThreadComPort;
 class ThreadMonitorDevice;
 
@@ -85,12 +88,21 @@ public:
     // A device lost mid-update is being looked for, or waited for.
     bool Recovering() const { return recovering; }
 
+    // A firmware file the user chose (dropped on the window, or picked with
+    // Ctrl+O) is offered for the device on the device page: read, checked,
+    // and installed once the user says yes. Not for a device in its boot loader.
+    void OfferFirmwareFile(const QString& path);
+    void ChooseFirmwareFile();
+    bool CanChooseFirmware() const;
+
 signals:
     void ComPortDissappear();
 
 protected:
     // Mid-update the user is asked first; the answer defaults to staying.
     void closeEvent(QCloseEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 public slots:
     void mousePressEvent(QMouseEvent* event) override;
@@ -164,6 +176,8 @@ private:
     void giveUpOnChecksum();
     // A run failed: what, when and the way on are noted for the device page.
     void noteFailure();
+    // The file chosen for one run is the service's firmware's business again.
+    void forgetChosenFirmware();
     // The device answered its identification: what the last action did is
     // noted for the page (updated, restarted) before the page is built.
     void noteIdentification(bool afterUpdate);
@@ -231,6 +245,10 @@ private:
     QTimer* switchTimer = nullptr;
     QTimer* restartTimer = nullptr;
     QTimer* updateStartTimer = nullptr;
+    // The window installs a file the user chose, for this one run.
+    bool chosenForThisRun = false;
+    // Keeps the computer awake while the device is mid-update.
+    SleepInhibitor* awake = nullptr;
     // The device of this run, and the lock that keeps other runs off it.
     DeviceIdentity chosen;
     Identity::Lock deviceLock;

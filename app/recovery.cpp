@@ -13,15 +13,25 @@
 #include "device/xmodemdal.h"
 #include "pages/initpage.h"
 #include "pages/question.h"
+#include "pages/xmodemupdate.h"
 #include "util/utility.h"
 
+#include "app/chosenfirmware.h"
+
 #include <QCloseEvent>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QLocale>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QPointer>
 #include <QPushButton>
 #include <QSerialPort>
+#include <QTime>
 #include <QTimer>
+#include <QUrl>
 
 namespace {
 const char* const kSilentText = QT_TRANSLATE_NOOP(
@@ -71,6 +81,16 @@ const char* const kAdviceReplug =
     QT_TRANSLATE_NOOP("MainWindow", "Unplug the device and plug it in again.");
 // The device page's line for a failure: the time, what failed, the way on.
 const char* const kFailureLine = QT_TRANSLATE_NOOP("MainWindow", "%1: %2. %3");
+// A firmware file the user chose.
+const char* const kChooseTitle = QT_TRANSLATE_NOOP("MainWindow", "Choose a firmware file");
+const char* const kFirmwareFiles = QT_TRANSLATE_NOOP("MainWindow", "Firmware files (*.bin)");
+const char* const kAllFiles = QT_TRANSLATE_NOOP("MainWindow", "All files (*)");
+const char* const kInstallTitle = QT_TRANSLATE_NOOP("MainWindow", "Install this file?");
+const char* const kInstallQuestion =
+    QT_TRANSLATE_NOOP("MainWindow", "Install %1 (%2 KB, sha256 %3…) on the device (now %4)?");
+const char* const kAdviceOtherFile = QT_TRANSLATE_NOOP("MainWindow", "Choose another file.");
+// Hex digits of the SHA-256 the question shows.
+const int kShaShown = 12;
 const char* const kWrongChecksumFailure = QT_TRANSLATE_NOOP(
     "MainWindow", "The device reports a checksum that does not match the firmware");
 } // namespace
@@ -117,6 +137,7 @@ bool MainWindow::chooseDevice(const QString& name) {
 }
 
 void MainWindow::forgetDevice() {
+    forgetChosenFirmware();
     if (deviceLock.held())
         qCDebug(lcApp).noquote() << "the device is forgotten:" << chosen.describe();
     PortList::StopFollowing();
@@ -309,7 +330,85 @@ void MainWindow::checkListing() {
     onPortLost(QStringLiteral("the port is no longer listed"));
 }
 
+bool MainWindow::CanChooseFirmware() const {
+    // On the device page, with nothing under way; a device in its boot
+    // loader needs the service's firmware.
+    return qobject_cast<InitPage*>(centralWidget()) && !Globals::IsUpdateMode &&
+           !UpdateUnderWay() && UpdateEvents::instance()->phase() == UpdateEvents::Phase::Idle;
+}
+
+void MainWindow::ChooseFirmwareFile() {
+    if (!CanChooseFirmware())
+        return;
+    auto* dialog = new QFileDialog(this, tr(kChooseTitle));
+    dialog->setObjectName(QStringLiteral("firmwareDialog"));
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setFileMode(QFileDialog::ExistingFile);
+    dialog->setNameFilters({tr(kFirmwareFiles), tr(kAllFiles)});
+    connect(dialog, &QFileDialog::fileSelected, this, &MainWindow::OfferFirmwareFile);
+    dialog->open();
+}
+
+void MainWindow::OfferFirmwareFile(const QString& path) {
+    if (!CanChooseFirmware())
+        return;
+    ChosenFirmware firmware;
+    UserText why;
+    if (!ChosenFirmware::Load(path, QString(), &firmware, &why)) {
+        qCWarning(lcApp).noquote() << "the chosen file is not taken:" << why.english;
+        Globals::FailureLine =
+            tr(kFailureLine)
+                .arg(QLocale().toString(QTime::currentTime(), QLocale::ShortFormat), why.shown,
+                     tr(kAdviceOtherFile));
+        if (auto* page = qobject_cast<InitPage*>(centralWidget()))
+            page->ShowFailure(Globals::FailureLine);
+        return;
+    }
+    const QString text = tr(kInstallQuestion)
+                             .arg(QFileInfo(firmware.path).fileName())
+                             .arg((firmware.data.size() + 1023) / 1024)
+                             .arg(firmware.sha256.left(kShaShown))
+                             .arg(Device::VersionInfo);
+    QMessageBox* box = Question::Ask(this, tr(kInstallTitle), text);
+    box->setObjectName(QStringLiteral("installQuestion"));
+    connect(box, &QMessageBox::finished, this, [this, box, firmware] {
+        if (box->clickedButton() != box->button(QMessageBox::Yes) || !CanChooseFirmware()) {
+            qCInfo(lcApp).noquote() << "the chosen file is not installed";
+            return;
+        }
+        qCInfo(lcApp).noquote() << "the chosen file" << firmware.path << "is installed, as asked";
+        XModemUpdate::SetChosenFirmware(firmware);
+        chosenForThisRun = true;
+        StartUpdate();
+    });
+    box->open();
+}
+
+void MainWindow::forgetChosenFirmware() {
+    if (!chosenForThisRun)
+        return;
+    chosenForThisRun = false;
+    XModemUpdate::SetChosenFirmware(ChosenFirmware());
+}
+
+void MainWindow::dragEnterEvent(QDragEnterEvent* event) {
+    const QList<QUrl> urls = event->mimeData()->urls();
+    if (CanChooseFirmware() && urls.size() == 1 && urls.first().isLocalFile())
+        event->acceptProposedAction();
+}
+
+void MainWindow::dropEvent(QDropEvent* event) {
+    const QList<QUrl> urls = event->mimeData()->urls();
+    if (urls.size() != 1 || !urls.first().isLocalFile())
+        return;
+    event->acceptProposedAction();
+    // After the drop has ended: the question is a window of its own.
+    const QString path = urls.first().toLocalFile();
+    QTimer::singleShot(0, this, [this, path] { OfferFirmwareFile(path); });
+}
+
 void MainWindow::noteFailure() {
+    forgetChosenFirmware();
     const UpdateEvents* events = UpdateEvents::instance();
     Globals::FailureLine =
         tr(kFailureLine)
@@ -323,6 +422,7 @@ void MainWindow::noteFailure() {
 void MainWindow::noteIdentification(bool afterUpdate) {
     restartTimer->stop();
     if (afterUpdate) {
+        forgetChosenFirmware();
         const QString before = UpdateEvents::instance()->versionBefore();
         Globals::ResultLine = before.isEmpty() ? tr(kUpdatedToText).arg(Device::VersionInfo)
                                                : tr(kUpdatedText).arg(before, Device::VersionInfo);

@@ -2,14 +2,20 @@
 
 #include "app/globals.h"
 
+#include <QFontMetrics>
 #include <QLabel>
 #include <QProgressBar>
+#include <QTextLayout>
 #include <QWidget>
 
 namespace {
 const QRect kStepGeometry(20, 26, 499, 24);
+const QRect kKeepGeometry(20, 49, 499, 20);
 const QRect kBarGeometry(70, 124, 399, 20);
-const QRect kKeepGeometry(20, 152, 499, 22);
+// Under the bar: three lines of what the release brings.
+const QRect kNotesGeometry(30, 147, 479, 54);
+const int kNotesLines = 3;
+const char kNotesStyle[] = "background:none;\nfont: 9pt \"Arial\";\ncolor:#444444;";
 const char kStepStyle[] = "background:none;\nfont: 12pt \"Arial\";\ncolor:#444444;";
 const char kKeepStyle[] = "background:none;\nfont: bold 11pt \"Arial\";\ncolor:#8a4b00;";
 const int kPercent = 100;
@@ -36,6 +42,8 @@ const char* const kKeepText = QT_TRANSLATE_NOOP("ProgressPanel", "Keep the devic
 const char* const kSecondsLeft = QT_TRANSLATE_NOOP("ProgressPanel", "about %1 s left");
 const char* const kMinutesLeft = QT_TRANSLATE_NOOP("ProgressPanel", "about %1 min left");
 const char* const kStepWithTime = QT_TRANSLATE_NOOP("ProgressPanel", "%1 — %2");
+const char* const kDownloadingVersion = QT_TRANSLATE_NOOP("ProgressPanel", "Downloading %1");
+const char* const kNotesName = QT_TRANSLATE_NOOP("ProgressPanel", "What the release brings");
 
 // The transfer's measurement, for every page that shows it (a transfer
 // shows a new page every 255 packets): since when, from how many bytes; the
@@ -66,8 +74,11 @@ QString ProgressPanel::StepText(UpdateEvents::Phase phase) {
         return QString();
     case UpdateEvents::Phase::Checking:
         return tr(kSteps[0]);
-    case UpdateEvents::Phase::Downloading:
-        return tr(kSteps[1]);
+    case UpdateEvents::Phase::Downloading: {
+        // The version that is fetched.
+        const QString version = UpdateEvents::instance()->offeredVersion();
+        return version.isEmpty() ? tr(kSteps[1]) : tr(kDownloadingVersion).arg(version);
+    }
     case UpdateEvents::Phase::Switching:
         return tr(kSteps[2]);
     case UpdateEvents::Phase::Transferring:
@@ -110,9 +121,17 @@ ProgressPanel::ProgressPanel(QWidget* page) : QObject(page) {
     // Named first: a label named by its text alone tells of every new text.
     keep->setAccessibleName(tr(kKeepText));
     keep->setText(tr(kKeepText));
+    notes = new QLabel(page);
+    notes->setObjectName(QStringLiteral("notesMsg"));
+    notes->setGeometry(kNotesGeometry);
+    notes->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    notes->setStyleSheet(QLatin1String(kNotesStyle));
+    // Whatever the service sends is text, never markup.
+    notes->setTextFormat(Qt::PlainText);
+    notes->setAccessibleName(tr(kNotesName));
     // Drags and clicks go to the page beneath, as if these were not there.
-    for (QWidget* widget :
-         {static_cast<QWidget*>(step), static_cast<QWidget*>(bar), static_cast<QWidget*>(keep)}) {
+    for (QWidget* widget : {static_cast<QWidget*>(step), static_cast<QWidget*>(bar),
+                            static_cast<QWidget*>(keep), static_cast<QWidget*>(notes)}) {
         widget->setAttribute(Qt::WA_TransparentForMouseEvents);
         widget->hide();
     }
@@ -144,6 +163,18 @@ void ProgressPanel::onPhase(UpdateEvents::Phase phase, bool changed) {
     showStep(phase == UpdateEvents::Phase::Transferring && !clock.step.isEmpty() ? clock.step
                                                                                  : StepText(phase));
     keep->setVisible(keepPluggedIn(phase));
+    // On the transfer page, what the release brings: three lines, the whole
+    // text for the tooltip and a screen reader.
+    const QString brings = UpdateEvents::instance()->offeredNotes();
+    const bool transferPage =
+        phase == UpdateEvents::Phase::Transferring || phase == UpdateEvents::Phase::Verifying;
+    if (transferPage && !brings.isEmpty() && notes->toolTip() != brings) {
+        notes->ensurePolished(); // its style sheet's font, before the page is shown
+        notes->setText(FirstLines(brings, notes->font(), notes->width(), kNotesLines));
+        notes->setToolTip(brings);
+        notes->setAccessibleDescription(brings);
+    }
+    notes->setVisible(transferPage && !brings.isEmpty());
     switch (phase) {
     case UpdateEvents::Phase::Downloading:
     case UpdateEvents::Phase::Transferring:
@@ -221,4 +252,34 @@ void ProgressPanel::ShowDetail(const QString& text) {
     showStep(text);
     bar->hide();
     keep->hide();
+}
+
+QString ProgressPanel::FirstLines(const QString& text, const QFont& font, int width, int maxLines) {
+    const QFontMetrics metrics(font);
+    const QStringList paragraphs = text.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QStringList lines;
+    for (int p = 0; p < paragraphs.size(); ++p) {
+        const QString& paragraph = paragraphs.at(p);
+        QTextLayout layout(paragraph, font);
+        // A word longer than the line is broken too, not left to overflow.
+        QTextOption option;
+        option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+        layout.setTextOption(option);
+        layout.beginLayout();
+        for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+            line.setLineWidth(width);
+            if (int(lines.size()) + 1 == maxLines) {
+                // The last line: all that is left, cut to fit.
+                QString rest = paragraph.mid(line.textStart());
+                for (int q = p + 1; q < paragraphs.size(); ++q)
+                    rest += QLatin1Char(' ') + paragraphs.at(q);
+                lines << metrics.elidedText(rest.simplified(), Qt::ElideRight, width);
+                layout.endLayout();
+                return lines.join(QLatin1Char('\n'));
+            }
+            lines << paragraph.mid(line.textStart(), line.textLength()).trimmed();
+        }
+        layout.endLayout();
+    }
+    return lines.join(QLatin1Char('\n'));
 }

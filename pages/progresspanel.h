@@ -5,6 +5,7 @@
 #include <QElapsedTimer>
 #include <QObject>
 
+class QFont;
 class QLabel;
 class QProgressBar;
 class QWidget;
@@ -25,6 +26,10 @@ public:
     QLabel* stepLine() const { return step; }
     QProgressBar* progressBar() const { return bar; }
     QLabel* keepLine() const { return keep; }
+    QLabel* notesLine() const { return notes; }
+    // text, laid out in lines of width in font, as at most maxLines lines:
+    // the last one cut with "…" when more is left.
+    static QString FirstLines(const QString& text, const QFont& font, int width, int maxLines);
     // A line of its own in place of the step's name (a failure's detail).
     void ShowDetail(const QString& text);
 
@@ -44,4 +49,5 @@ private:
     QLabel* step;
     QProgressBar* bar;
     QLabel* keep;
+    QLabel* notes;
 };

@@ -115,6 +115,10 @@ QString englishNetworkError(QNetworkReply* answer) {
 }
 
 bool checkOnly = false;
+ChosenFirmware chosenFirmware;
+const QString kChosenFile = QStringLiteral("/Chosen.bin");
+const char* const kTextChosenNotKept =
+    QT_TRANSLATE_NOOP("XModemUpdate", "The chosen file cannot be kept in %1: %2");
 XModemUpdate::SameVersion sameVersionPolicy = XModemUpdate::SameVersion::Ask;
 // The SHA-256 (hex) the firmware image must have; "" takes any.
 QString expectedSha256;
@@ -219,6 +223,10 @@ void XModemUpdate::SendRequest() {
     }
     qCDebug(lcPages).noquote() << QStringLiteral("Globals::IsNeedGetUpdateFileAgain=") +
                                       (Globals::IsNeedGetUpdateFileAgain ? "true" : "false");
+    if (chosenFirmware.isValid()) {
+        installChosen();
+        return;
+    }
 
     const WebRequest req = WebDAL::CheckVersionRequest(Globals::DeviceModel, kRequestVersion);
     QNetworkRequest request{QUrl()};
@@ -275,7 +283,9 @@ void XModemUpdate::replyFinished(QNetworkReply* answer) {
     const bool updateNeeded = ConfigDAL::GetUpdateBrand(QStringLiteral("isneedupdate")).toLower() ==
                               QLatin1String("true");
     UpdateEvents* events = UpdateEvents::instance();
-    events->serviceAnswered(ConfigDAL::GetUpdateBrand(QStringLiteral("version")), updateNeeded);
+    events->serviceAnswered(
+        ConfigDAL::GetUpdateBrand(QStringLiteral("version")), updateNeeded,
+        JsonParser::PlainText(answered.value(QStringLiteral("updatemessage")), NotesChars));
     // A device in its boot loader has no firmware to go back to: without an
     // offer it stays there, which is a failure, never "up to date".
     if (!updateNeeded && Globals::IsUpdateMode) {
@@ -565,6 +575,43 @@ QHash<QString, QString> XModemUpdate::StorableAnswer(QHash<QString, QString> ans
             it.value() = ConfigDAL::StorableText(it.value());
     }
     return answer;
+}
+
+void XModemUpdate::SetChosenFirmware(const ChosenFirmware& firmware) {
+    chosenFirmware = firmware;
+}
+
+const ChosenFirmware& XModemUpdate::Chosen() {
+    return chosenFirmware;
+}
+
+void XModemUpdate::installChosen() {
+    UpdateEvents* events = UpdateEvents::instance();
+    if (events->phase() == UpdateEvents::Phase::Idle)
+        events->updateStarted(Device::VersionInfo);
+    // Kept in the data folder, as it was read: the bytes sent are those
+    // checked, whatever becomes of the file chosen.
+    const QString path = Globals::AppPath + kChosenFile;
+    QSaveFile kept(path);
+    if (!kept.open(QIODevice::WriteOnly) ||
+        kept.write(chosenFirmware.data) != chosenFirmware.data.size() || !kept.commit()) {
+        const UserText why =
+            pageText(kTextChosenNotKept).arg(QDir::cleanPath(path)).arg(kept.errorString());
+        qCWarning(lcPages).noquote() << why.english;
+        ui->handlerStatus->hide();
+        Globals::ShowStatus(ui->statusMsg, why, Globals::StatusKind::Alert);
+        events->setPhase(UpdateEvents::Phase::Idle);
+        events->runFailed(UpdateEvents::Failure::Download, why, pageText(kAdviceStorage));
+        return;
+    }
+    XModemDAL::FileData = chosenFirmware.data;
+    Globals::UpdateFilePath = path;
+    Globals::FileCrc = chosenFirmware.checksum;
+    events->firmwareChosen(chosenFirmware.path, chosenFirmware.data.size(), chosenFirmware.sha256,
+                           chosenFirmware.checksum);
+    Globals::ShowStatus(ui->statusMsg, pageText(kTextAccepted));
+    events->setPhase(UpdateEvents::Phase::Switching);
+    XModemDAL::BeginUpdate();
 }
 
 void XModemUpdate::SetExpectedSha256(const QString& hex) {

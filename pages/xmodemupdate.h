@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/chosenfirmware.h"
 #include "pages/baseui.h"
 
 #include <QHash>
@@ -41,6 +42,13 @@ public:
     // image whose checksum matches (the command line's --expect-sha256).
     static void SetExpectedSha256(const QString& hex);
 
+    // A file the user chose, installed instead of the service's firmware:
+    // no version check and no download. An empty one: the service's again.
+    static void SetChosenFirmware(const ChosenFirmware& firmware);
+    static const ChosenFirmware& Chosen();
+    // How much of the release notes is kept.
+    static constexpr int NotesChars = 4096;
+
     // The service's answer as it is stored: the values read back stay as
     // given (and are refused by the store when they cannot be kept), the
     // others lose the characters a settings file cannot hold.
@@ -57,6 +65,8 @@ public slots:
 private:
     // Fetches the firmware named by the stored answer into Latest.bin.
     void startDownload();
+    // Installs the file the user chose: kept as Chosen.bin, then sent.
+    void installChosen();
     // Asks before the device's own version is sent to it again.
     void askSameVersion();
     // Says why the version check failed (what: a word for it), then shows the

@@ -27,9 +27,16 @@ uint16_t crcXmodem(const uint8_t* data, size_t size) {
 std::string jsonEscape(const std::string& s) {
     std::string out;
     for (char c : s) {
-        if (c == '"' || c == '\\')
+        if (c == '"' || c == '\\') {
             out += '\\';
-        out += c;
+            out += c;
+        } else if (static_cast<unsigned char>(c) < 0x20) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof(escaped), "\\u%04x", static_cast<unsigned char>(c));
+            out += escaped;
+        } else {
+            out += c;
+        }
     }
     return out;
 }
@@ -270,7 +277,10 @@ std::string UpdateService::checkVersionAnswer() {
     if (fault == ServiceFault::Redirect)
         url = baseUrl() + std::string(kMovedPath + 1);
     const std::string message =
-        fault == ServiceFault::NonCharacter ? "\\ufffeNew firmware " : "New firmware ";
+        !notes.empty()
+            ? jsonEscape(notes)
+            : (fault == ServiceFault::NonCharacter ? "\\ufffeNew firmware " : "New firmware ") +
+                  jsonEscape(firmwareVersion);
     return "{\"result\": 1, \"message\": \"ok\", \"data\": {"
            "\"devicename\": \"Tembra\", "
            "\"version\": \"" +
@@ -281,10 +291,33 @@ std::string UpdateService::checkVersionAnswer() {
            "\", "
            "\"updatetype\": 1, "
            "\"updatemessage\": \"" +
-           message + jsonEscape(firmwareVersion) +
+           message +
            "\", "
            "\"isneedupdate\": " +
            need + checksum + "}}";
+}
+
+void UpdateService::setNotes(const std::string& text) {
+    std::lock_guard<std::mutex> lock(mutex);
+    notes = text;
+}
+
+std::string UpdateService::hostileNotes(size_t size) {
+    const std::string pieces[] = {"<b>Bold</b> <a href=\"http://x\">link</a> ",
+                                  "<script>alert(1)</script>",
+                                  "\x01\x02\x1b[31m",
+                                  "\xe2\x80\xae", // a right-to-left override
+                                  "&lt;tag&gt; ",
+                                  std::string(200, 'W') + " ",
+                                  "\r\n"};
+    std::string out = "Fixes: ";
+    for (size_t i = 0; out.size() < size; ++i)
+        out += pieces[i % (sizeof(pieces) / sizeof(pieces[0]))];
+    out.resize(size);
+    // Never a broken UTF-8 sequence at the end.
+    while (!out.empty() && (static_cast<unsigned char>(out.back()) & 0x80))
+        out.pop_back();
+    return out;
 }
 
 } // namespace sim

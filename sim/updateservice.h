@@ -76,6 +76,11 @@ public:
     void setFault(ServiceFault fault);
     // Overrides "isneedupdate" with a raw JSON value (e.g. "true", "\"TRUE\"").
     void setIsNeedUpdate(const std::string& jsonValue);
+    // What the release brings ("updatemessage"); "" gives "New firmware <version>".
+    void setNotes(const std::string& notes);
+    // Release notes of the given size that try to break a reader: markup,
+    // control characters, direction overrides, long lines.
+    static std::string hostileNotes(size_t size);
 
     std::vector<RecordedRequest> requests() const;
     void clearRequests();
@@ -95,6 +100,7 @@ private:
     std::string firmwareVersion = "1.3.0";
     ServiceFault fault = ServiceFault::None;
     std::string isNeedUpdate = "true";
+    std::string notes;
     std::vector<RecordedRequest> log;
     // Set by stop(): handlers that keep a request waiting return.
     std::condition_variable stopping;

@@ -29,7 +29,7 @@ const struct {
 int usage(const char* program) {
     std::fprintf(stderr,
                  "usage: %s [PORT] [--fault NAME] [--image-size BYTES] [--version V]\n"
-                 "          [--save-image FILE]\n"
+                 "          [--save-image FILE] [--notes TEXT] [--hostile-notes BYTES]\n"
                  "faults:",
                  program);
     for (const auto& f : kFaults)
@@ -45,6 +45,8 @@ int main(int argc, char** argv) {
     std::string version = "1.3.0";
     // Where the image served is saved, for a test to compare what a device got.
     std::string saveImage;
+    // What the release brings.
+    std::string notes;
     sim::ServiceFault fault = sim::ServiceFault::None;
     for (int i = 1; i < argc; ++i) {
         const bool hasValue = i + 1 < argc;
@@ -65,6 +67,10 @@ int main(int argc, char** argv) {
             version = argv[++i];
         } else if (std::strcmp(argv[i], "--save-image") == 0 && hasValue) {
             saveImage = argv[++i];
+        } else if (std::strcmp(argv[i], "--notes") == 0 && hasValue) {
+            notes = argv[++i];
+        } else if (std::strcmp(argv[i], "--hostile-notes") == 0 && hasValue) {
+            notes = sim::UpdateService::hostileNotes(static_cast<size_t>(std::atol(argv[++i])));
         } else if (argv[i][0] != '-') {
             port = std::atoi(argv[i]);
         } else {
@@ -79,6 +85,7 @@ int main(int argc, char** argv) {
         sim::makeFirmwareImage(imageSize, static_cast<uint8_t>(major), static_cast<uint8_t>(minor),
                                static_cast<uint8_t>(patch));
     service.setImage(image, version);
+    service.setNotes(notes);
     if (!saveImage.empty()) {
         std::ofstream out(saveImage, std::ios::binary | std::ios::trunc);
         out.write(reinterpret_cast<const char*>(image.data()),

@@ -1,5 +1,7 @@
 // The tool's command line, run as a service desk would: the real executable
 // against the simulated device and update service, each in its own process.
+#include "sim/firmwareimage.h"
+
 #include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -7,6 +9,7 @@
 #include <QLockFile>
 #include <QProcess>
 #include <QRandomGenerator>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <csignal>
@@ -20,12 +23,23 @@ struct Result {
     QList<QJsonObject> events;
     QByteArray out;
     QByteArray err;
+    // What the stand-in logind said.
+    QByteArray logind;
 };
 } // namespace
 
 class TestCommandLine : public QObject {
     Q_OBJECT
 private:
+    // The columns of every table that runRow() plays.
+    static void addRowColumns() {
+        QTest::addColumn<QStringList>("deviceArgs");
+        QTest::addColumn<QStringList>("serviceArgs");
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("how");
+    }
+
     QTemporaryDir dir;
     QProcess device;
     QProcess service;
@@ -60,6 +74,22 @@ private:
         tool.setWorkingDirectory(dir.path());
         if (how == "window") // the window, with a platform that needs no display
             env.insert("QT_QPA_PLATFORM", "offscreen");
+        // A private bus with a stand-in logind, as the tool's system bus.
+        QProcess bus;
+        QProcess logind;
+        if (how == "awake") {
+            bus.start("dbus-daemon", {"--session", "--nofork", "--print-address=1"});
+            if (!bus.waitForReadyRead(10000))
+                return Result();
+            const QString address = QString::fromUtf8(bus.readLine().trimmed());
+            QProcessEnvironment theirs = QProcessEnvironment::systemEnvironment();
+            theirs.insert("DBUS_SESSION_BUS_ADDRESS", address);
+            logind.setProcessEnvironment(theirs);
+            logind.start(TEMBRA_TEST_LOGIND, QStringList());
+            if (!logind.waitForReadyRead(10000) || !logind.readLine().startsWith("ready"))
+                return Result();
+            env.insert("DBUS_SYSTEM_BUS_ADDRESS", address);
+        }
         if (how == "german") { // a user whose language is German
             env.remove("LC_ALL");
             env.insert("LANG", "de_DE.UTF-8");
@@ -105,6 +135,21 @@ private:
             return result;
         result.code = tool.exitCode();
         result.err += tool.readAllStandardError();
+        if (how == "awake") {
+            // The lock's end is seen by the stand-in a moment after the tool's.
+            const bool released = QTest::qWaitFor(
+                [&] {
+                    logind.waitForReadyRead(100);
+                    result.logind += logind.readAllStandardOutput();
+                    return result.logind.contains("released");
+                },
+                10000);
+            Q_UNUSED(released); // the row compares what the stand-in said
+            for (QProcess* process : {&logind, &bus}) {
+                process->terminate();
+                process->waitForFinished(10000);
+            }
+        }
         result.out += tool.readAllStandardOutput();
         for (const QByteArray& line : result.out.split('\n')) {
             if (!line.isEmpty())
@@ -162,11 +207,7 @@ private slots:
 
     // Each way a run can fail ends with its own exit code and an error event.
     void exitCodes_data() {
-        QTest::addColumn<QStringList>("deviceArgs");
-        QTest::addColumn<QStringList>("serviceArgs");
-        QTest::addColumn<QStringList>("args");
-        QTest::addColumn<int>("code");
-        QTest::addColumn<QString>("how");
+        addRowColumns();
         const QStringList none;
         QTest::newRow("bad arguments")
             << none << none << QStringList{"--check", "--update"} << 2 << QString();
@@ -254,11 +295,7 @@ private slots:
     // in every phase; nothing that was done is called a failure, nor the
     // reverse.
     void followsTheDevice_data() {
-        QTest::addColumn<QStringList>("deviceArgs");
-        QTest::addColumn<QStringList>("serviceArgs");
-        QTest::addColumn<QStringList>("args");
-        QTest::addColumn<int>("code");
-        QTest::addColumn<QString>("how");
+        addRowColumns();
         const QStringList none;
         QTest::newRow("the same device given twice")
             << none << none << QStringList{"--update", "--port", "LINK", "--port", "REALPORT"} << 0
@@ -292,6 +329,56 @@ private slots:
     }
     void followsTheDevice() { runRow(); }
 
+    // The firmware the user chooses, what a release brings, and the computer
+    // kept awake while a device is mid-update.
+    void choices_data() {
+        addRowColumns();
+        const QStringList none;
+        // Kept awake from the switch to the boot loader until the end,
+        // however it ends.
+        QTest::newRow("kept awake while it is updated")
+            << none << none << QStringList{"--update", "--port", "LINK"} << 0 << "awake";
+        QTest::newRow("kept awake, let go when the device fails")
+            << QStringList{"--wrong-crc", "1000"} << none
+            << QStringList{"--update", "--port", "LINK"} << 7 << "awake";
+        // A file of the user's, installed without asking the service (there
+        // is none); one that cannot be firmware fails with nothing sent.
+        QTest::newRow("a chosen file") << QStringList{"--save-image", "DIR/received.bin"} << none
+                                       << QStringList{"--update",
+                                                      "--port",
+                                                      "LINK",
+                                                      "--firmware",
+                                                      "DIR/tembra-1.3.1.bin",
+                                                      "--service-url",
+                                                      "http://127.0.0.1:1/"}
+                                       << 0 << "firmware";
+        for (const char* bad : {"DIR/empty.bin", "DIR", "DIR/large.bin"})
+            QTest::newRow(qPrintable(QStringLiteral("a chosen file that is no firmware: ") + bad))
+                << none << none << QStringList{"--update", "--port", "LINK", "--firmware", bad} << 6
+                << "firmware";
+        QTest::newRow("a chosen file other than the one expected")
+            << none << none << QStringList{"--update",
+                                           "--port",
+                                           "LINK",
+                                           "--firmware",
+                                           "DIR/tembra-1.3.1.bin",
+                                           "--expect-sha256",
+                                           QString(64, 'a')}
+            << 6 << "firmware";
+        QTest::newRow("a chosen file with --check")
+            << none << none
+            << QStringList{"--check", "--port", "LINK", "--firmware", "DIR/tembra-1.3.1.bin"} << 2
+            << QString();
+        // What the release brings, in plain text; a hostile megabyte of it too.
+        QTest::newRow("release notes")
+            << none << QStringList{"--notes", "Fixes the <b>clock</b>.\nFaster &amp; smaller."}
+            << QStringList{"--check", "--port", "LINK"} << 10 << "notes";
+        QTest::newRow("a megabyte of hostile release notes")
+            << none << QStringList{"--hostile-notes", "1000000"}
+            << QStringList{"--check", "--port", "LINK"} << 10 << "notes";
+    }
+    void choices() { runRow(); }
+
 private:
     void runRow() {
         QFETCH(QStringList, deviceArgs);
@@ -299,6 +386,21 @@ private:
         QFETCH(QStringList, args);
         QFETCH(int, code);
         QFETCH(QString, how);
+        if (how == "awake" && QStandardPaths::findExecutable("dbus-daemon").isEmpty())
+            QSKIP("no dbus-daemon here: no private bus for a stand-in logind");
+        if (how == "firmware") { // a firmware image of 1.3.1, and files that are none
+            QFile image(dir.filePath("tembra-1.3.1.bin"));
+            const std::vector<uint8_t> bytes = sim::makeFirmwareImage(20000, 1, 3, 1);
+            QVERIFY(image.open(QIODevice::WriteOnly) &&
+                    image.write(reinterpret_cast<const char*>(bytes.data()),
+                                qint64(bytes.size())) == qint64(bytes.size()));
+            QFile empty(dir.filePath("empty.bin"));
+            QVERIFY(empty.open(QIODevice::WriteOnly));
+            QFile large(dir.filePath("large.bin"));
+            QVERIFY(large.open(QIODevice::WriteOnly) && large.resize(17 * 1024 * 1024));
+        }
+        for (QString& arg : deviceArgs)
+            arg.replace("DIR", dir.path());
         startSims(deviceArgs, serviceArgs);
         const QString data = dir.filePath(QTest::currentDataTag());
         QVERIFY(QDir().mkpath(data));
@@ -328,14 +430,54 @@ private:
             QVERIFY2(result.out.contains("-platform <name>"), result.out.constData());
             return;
         }
-        if (how == "text") { // a count that runs on: at most a line a second, and its end
-            const QString out = QString::fromUtf8(result.out);
-            const int counted = out.count("status:  firmware processing");
-            QVERIFY2(counted >= 1 && counted <= clock.elapsed() / 1000 + 2, qPrintable(out));
-            QVERIFY2(out.contains("status:  firmware processing   64/64 KB\n"), qPrintable(out));
-            QVERIFY2(out.count("progress: transfer") <= clock.elapsed() / 1000 + 2,
-                     qPrintable(out));
-            QVERIFY(out.contains("progress: transfer 65536 of 65536 bytes"));
+        if (how == "firmware") {
+            QFile log(result.events.first().value("log").toString());
+            QVERIFY(log.open(QIODevice::ReadOnly));
+            const QByteArray lines = log.readAll();
+            if (code == 6) { // said, and nothing sent to the device
+                QCOMPARE(result.events.last().value("event").toString(), QStringLiteral("error"));
+                QVERIFY(!lines.contains("tembra.wire debug: sent"));
+                return;
+            }
+            QFile chosen(dir.filePath("tembra-1.3.1.bin"));
+            QFile received(dir.filePath("received.bin"));
+            QVERIFY(chosen.open(QIODevice::ReadOnly) && received.open(QIODevice::ReadOnly));
+            const QByteArray image = chosen.readAll();
+            QCOMPARE(received.readAll().left(image.size()), image);
+            QCOMPARE(result.events.last().value("version").toString(), QStringLiteral("1.3.1"));
+            QVERIFY(!lines.contains("check_version"));
+            QVERIFY(QFile::exists(data + "/Chosen.bin") && !QFile::exists(data + "/Latest.bin"));
+            for (const QJsonObject& event : result.events) {
+                if (event.value("event") != "chosen")
+                    continue;
+                QCOMPARE(event.value("bytes").toInt(), int(image.size()));
+                return;
+            }
+            QFAIL("no chosen event");
+        }
+        if (how == "notes") { // plain text, of a bounded length
+            QString notes;
+            for (const QJsonObject& event : result.events) {
+                if (event.value("event") == "service")
+                    notes = event.value("notes").toString();
+            }
+            if (serviceArgs.contains("--notes")) {
+                QCOMPARE(notes, QStringLiteral("Fixes the clock.\nFaster & smaller."));
+                return;
+            }
+            QVERIFY(notes.size() > 1000 && notes.size() <= 4096);
+            QVERIFY(!notes.contains("<b>") && !notes.contains("<script>") &&
+                    !notes.contains(QChar(0x1b)) && !notes.contains('\r') &&
+                    !notes.contains(QChar(0x202e)));
+            return;
+        }
+        if (how == "awake") { // asked once, for sleep and idle, and let go
+            QCOMPARE(result.logind, QByteArray("inhibit sleep:idle block\nreleased\n"));
+            QFile log(result.events.first().value("log").toString());
+            QVERIFY(log.open(QIODevice::ReadOnly));
+            const QByteArray lines = log.readAll();
+            // From the update start on.
+            QVERIFY(lines.indexOf("sent, id 32: ") < lines.indexOf("sleep and idle are inhibited"));
             return;
         }
         if (how == "text") { // a count that runs on: at most a line a second, and its end

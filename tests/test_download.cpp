@@ -2,6 +2,7 @@
 // real main window and the simulated device.
 #include "app/state/updateevents.h"
 #include "config/configdal.h"
+#include "pages/progresspanel.h"
 #include "sim/forwardproxy.h"
 #include "support/files.h"
 #include "support/filesizecap.h"
@@ -9,8 +10,12 @@
 #include "support/rig.h"
 
 #include <QDir>
+#include <QDropEvent>
 #include <QFile>
+#include <QFileDialog>
+#include <QLineEdit>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QMovie>
 #include <QPushButton>
 
@@ -361,6 +366,133 @@ private slots:
         QVERIFY(
             !QTest::qWaitFor([&] { return QFileInfo(rig.downloadPath()).size() != size; }, 300));
         QCOMPARE(rig.received(), QByteArray());
+    }
+
+    // A file of the user's, dropped on the device page or picked with Ctrl+O:
+    // the question names it and the device's version, No is the default, and
+    // yes installs it without asking the service. A file that cannot be
+    // installed is said on the device page, and nothing is asked.
+    void chosenFileIsAskedFirst_data() {
+        QTest::addColumn<bool>("dropped");
+        QTest::addColumn<QByteArray>("bytes"); // a file's
+        QTest::addColumn<bool>("folder");
+        QTest::addColumn<int>("answer"); // -1: no question
+        const QByteArray image = toQBytes(sim::makeFirmwareImage(3000, 1, 3, 1));
+        QTest::newRow("dropped, yes") << true << image << false << int(QMessageBox::Yes);
+        QTest::newRow("Ctrl+O, Return") << false << image << false << int(Qt::Key_Return);
+        QTest::newRow("dropped, Escape") << true << image << false << int(Qt::Key_Escape);
+        QTest::newRow("a folder") << true << QByteArray() << true << -1;
+        QTest::newRow("an empty file, picked") << false << QByteArray() << false << -1;
+    }
+    void chosenFileIsAskedFirst() {
+        QFETCH(bool, dropped);
+        QFETCH(QByteArray, bytes);
+        QFETCH(bool, folder);
+        QFETCH(int, answer);
+        Rig rig;
+        rig.window->show();
+        QVERIFY(QTest::qWaitForWindowActive(rig.window.get()));
+        QTemporaryDir files;
+        const QString path = files.filePath(folder ? "tembra-1.3.1" : "tembra-1.3.1.bin");
+        if (folder)
+            QVERIFY(QDir().mkpath(path));
+        else
+            writeFile(path, bytes);
+        QVERIFY(rig.identify());
+        rig.device->clearReceived();
+        if (dropped) {
+            QMimeData mime;
+            mime.setUrls({QUrl::fromLocalFile(path)});
+            QDragEnterEvent enter(QPoint(100, 100), Qt::CopyAction, &mime, Qt::LeftButton,
+                                  Qt::NoModifier);
+            QApplication::sendEvent(rig.window.get(), &enter);
+            QVERIFY(enter.isAccepted());
+            QDropEvent drop(QPointF(100, 100), Qt::CopyAction, &mime, Qt::LeftButton,
+                            Qt::NoModifier);
+            QApplication::sendEvent(rig.window.get(), &drop);
+        } else {
+            QTest::keyClick(rig.window->windowHandle(), Qt::Key_O, Qt::ControlModifier);
+            QFileDialog* dialog = nullptr;
+            QTRY_VERIFY_WITH_TIMEOUT(dialog = rig.window->findChild<QFileDialog*>("firmwareDialog"),
+                                     kWait);
+            // As the keyboard alone picks it: the path typed, then Return.
+            auto* name = dialog->findChild<QLineEdit*>("fileNameEdit");
+            QVERIFY(name);
+            name->setText(path);
+            QTest::keyClick(name, Qt::Key_Return);
+        }
+        if (answer < 0) {
+            auto* line = rig.page<InitPage>()->findChild<QLabel*>("failureMsg");
+            QTRY_VERIFY_WITH_TIMEOUT(line->text().contains(folder ? "is a folder" : "is empty"),
+                                     kWait);
+            QVERIFY(line->text().endsWith("Choose another file."));
+            QVERIFY(!QApplication::activeModalWidget());
+        } else {
+            QMessageBox* box = nullptr;
+            QTRY_VERIFY_WITH_TIMEOUT(
+                box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()), kWait);
+            QCOMPARE(box->objectName(), QStringLiteral("installQuestion"));
+            const QString sha = QString::fromLatin1(
+                QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex().left(12));
+            QCOMPARE(box->text(),
+                     QStringLiteral("Install tembra-1.3.1.bin (3 KB, sha256 %1…) on the device "
+                                    "(now 1.2.7)?")
+                         .arg(sha));
+            if (answer == QMessageBox::Yes)
+                box->button(QMessageBox::Yes)->click();
+            else
+                QTest::keyClick(box, Qt::Key(answer));
+        }
+        if (answer == QMessageBox::Yes) {
+            QTRY_COMPARE_WITH_TIMEOUT(rig.received().toHex(), kUpdateStart.toHex(), kWait);
+            QCOMPARE(fileBytes(rig.dir.filePath("Chosen.bin")), bytes);
+            QCOMPARE(Globals::FileCrc, int(sim::UpdateService::fileChecksum(
+                                           std::vector<uint8_t>(bytes.begin(), bytes.end()))));
+        } else {
+            QTRY_VERIFY_WITH_TIMEOUT(!QApplication::activeModalWidget(), kWait);
+            QVERIFY(rig.page<InitPage>());
+            QVERIFY(!QFileInfo::exists(rig.dir.filePath("Chosen.bin")));
+            QVERIFY(!QTest::qWaitFor([&] { return !rig.received().isEmpty(); }, 300));
+        }
+        QVERIFY(rig.service.requests().empty());
+        QVERIFY(!QFileInfo::exists(rig.downloadPath()));
+    }
+
+    // What the release brings, under the bar: at most three lines that fit
+    // the label, cut with "…" when more is left, whatever the service sends.
+    void notesFitThreeLines_data() {
+        QTest::addColumn<QString>("notes");
+        QTest::addColumn<int>("lines");
+        QTest::addColumn<bool>("cut");
+        QTest::newRow("one line") << "Fixes the step counter" << 1 << false;
+        QTest::newRow("three paragraphs") << "One\nTwo\nThree" << 3 << false;
+        // The rest joins the last line where it fits.
+        QTest::newRow("five short paragraphs") << "One\nTwo\nThree\nFour\nFive" << 3 << false;
+        QTest::newRow("a long paragraph")
+            << QString("Better battery life. ").repeated(40) << 3 << true;
+        QTest::newRow("one word of 4096 letters") << QString(4096, 'W') << 3 << true;
+        QTest::newRow("markup, as text") << "<b>bold</b> &amp; <img src=x>" << 1 << false;
+    }
+    void notesFitThreeLines() {
+        QFETCH(QString, notes);
+        QFETCH(int, lines);
+        QFETCH(bool, cut);
+        QWidget page;
+        page.resize(539, 203);
+        ProgressPanel panel(&page);
+        QLabel* label = panel.notesLine();
+        label->ensurePolished();
+        QCOMPARE(label->textFormat(), Qt::PlainText);
+        const QString shown = ProgressPanel::FirstLines(notes, label->font(), label->width(), 3);
+        const QStringList shownLines = shown.split('\n');
+        QCOMPARE(int(shownLines.size()), lines);
+        const QFontMetrics metrics(label->font());
+        for (const QString& line : shownLines)
+            QVERIFY2(metrics.horizontalAdvance(line) <= label->width(), qPrintable(line));
+        QCOMPARE(shown.endsWith(QStringLiteral("…")), cut);
+        QVERIFY(
+            metrics.boundingRect(QRect(0, 0, label->width(), 1000), Qt::AlignTop, shown).height() <=
+            label->height());
     }
 
     void bootLoaderWithKnownDeviceGoesToTheDownloadPage() {

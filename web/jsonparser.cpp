@@ -2,6 +2,8 @@
 
 #include "web/weblog.h"
 
+#include <QRegularExpression>
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -158,4 +160,42 @@ QHash<QString, QString> JsonParser::ParseCheckVersion(const QString& text) {
             map.insert(key, PropertyText(data, key));
     }
     return map;
+}
+
+QString JsonParser::PlainText(const QString& text, int maxChars) {
+    // Enough of a long text is looked at to fill maxChars once its markup is gone.
+    QString plain = text.left(qMax(maxChars, 0) * 8);
+    static const QRegularExpression breaks(QStringLiteral("<\\s*(br|/p|/div|/li)[^>]*>"),
+                                           QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression tags(QStringLiteral("<[^>]*>"));
+    plain.replace(breaks, QStringLiteral("\n")).remove(tags);
+    const QList<QPair<QString, QString>> entities = {
+        {QStringLiteral("&lt;"), QStringLiteral("<")},
+        {QStringLiteral("&gt;"), QStringLiteral(">")},
+        {QStringLiteral("&quot;"), QStringLiteral("\"")},
+        {QStringLiteral("&#39;"), QStringLiteral("'")},
+        {QStringLiteral("&nbsp;"), QStringLiteral(" ")},
+        {QStringLiteral("&amp;"), QStringLiteral("&")}};
+    for (const auto& entity : entities)
+        plain.replace(entity.first, entity.second);
+    QString out;
+    for (const QChar c : plain) {
+        if (c == QLatin1Char('\n'))
+            out += c;
+        // Controls and the invisible formatting ones (direction overrides among them).
+        else if (c.category() == QChar::Other_Control || c.category() == QChar::Other_Format)
+            out += QLatin1Char(' ');
+        else
+            out += c;
+    }
+    QStringList lines;
+    for (const QString& line : out.split(QLatin1Char('\n'))) {
+        const QString simple = line.simplified();
+        if (!simple.isEmpty())
+            lines << simple;
+    }
+    out = lines.join(QLatin1Char('\n'));
+    if (out.size() > maxChars)
+        out = out.left(qMax(maxChars - 1, 0)) + QChar(0x2026);
+    return out;
 }

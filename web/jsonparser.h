@@ -22,6 +22,10 @@ public:
     // 1, a 2xx status, or "ok", "success", "true" in any letter case. Anything
     // else (401 "invalid token", an empty or missing result) is a failure.
     static bool IsSuccess(const QString& result);
+    // A text of the service (the release notes) as plain text: no markup
+    // (tags dropped, the common entities read), no control characters, lines
+    // trimmed, at most maxChars characters (cut with "…").
+    static QString PlainText(const QString& text, int maxChars);
 
     // Shortest decimal form of a number, as a script engine prints it
     // (1 -> "1", 4000000000 -> "4000000000", 1.5 -> "1.5", 1e21 -> "1e+21").

@@ -66,6 +66,8 @@ bool UpdateEvents::deviceMidUpdate() const {
 void UpdateEvents::updateStarted(const QString& version) {
     before = version;
     offered.clear();
+    notes.clear();
+    chosen = false;
     qCInfo(lcRun).noquote() << "update started on a device with firmware"
                             << (version.isEmpty() ? QStringLiteral("(in its boot loader)")
                                                   : version);
@@ -76,8 +78,12 @@ bool UpdateEvents::deviceIdentified(const QString& version, const QString& firmw
                                     const QString& deviceNumber, const QString& port) {
     // After a confirmed restart; or a device that went away mid-update and
     // came back already running the version it was sent.
-    const bool afterUpdate = currentPhase == Phase::Restarting ||
-                             (currentPhase == Phase::Recovering && SameVersion(version, offered));
+    // (A chosen file's version is known only once the device runs it: one
+    // the device did not run before.)
+    const bool backUpdated =
+        chosen ? !before.isEmpty() && !SameVersion(version, before) : SameVersion(version, offered);
+    const bool afterUpdate =
+        currentPhase == Phase::Restarting || (currentPhase == Phase::Recovering && backUpdated);
     qCInfo(lcRun).noquote() << "device identified on" << port << ": version" << version
                             << "firmware" << firmware << "device number" << deviceNumber;
     if (afterUpdate) {
@@ -95,11 +101,21 @@ void UpdateEvents::bootLoaderFound(const QString& model, const QString& port) {
     emit BootLoaderFound(model, port);
 }
 
-void UpdateEvents::serviceAnswered(const QString& offeredVersion, bool updateNeeded) {
+void UpdateEvents::serviceAnswered(const QString& offeredVersion, bool updateNeeded,
+                                   const QString& releaseNotes) {
     offered = offeredVersion;
+    notes = releaseNotes;
     qCInfo(lcRun).noquote() << "the update service offers" << offeredVersion
                             << (updateNeeded ? "(update needed)" : "(no update needed)");
-    emit ServiceAnswered(offeredVersion, updateNeeded);
+    emit ServiceAnswered(offeredVersion, updateNeeded, releaseNotes);
+}
+
+void UpdateEvents::firmwareChosen(const QString& path, qint64 bytes, const QString& sha256,
+                                  int checksum) {
+    chosen = true;
+    qCInfo(lcRun).noquote() << "installing the chosen file" << path << ":" << bytes
+                            << "bytes, SHA-256" << sha256 << ", checksum" << checksum;
+    emit FirmwareChosen(path, bytes, sha256, checksum);
 }
 
 void UpdateEvents::serviceFailed(const QString& what, const UserText& text,
@@ -170,6 +186,8 @@ void UpdateEvents::reset() {
     currentPhase = Phase::Idle;
     before.clear();
     offered.clear();
+    notes.clear();
+    chosen = false;
     lastStatus.clear();
     failedOnce = false;
     failure = UserText();

@@ -45,6 +45,10 @@ public:
     void updateStarted(const QString& version);
     QString versionBefore() const { return before; }
     QString offeredVersion() const { return offered; }
+    // What the offered release brings, as the service says it (plain text).
+    QString offeredNotes() const { return notes; }
+    // This attempt installs a file the user chose, not the service's.
+    bool firmwareWasChosen() const { return chosen; }
     // The identified device's firmware version: "1.3.0" and "V1.3.0" are one.
     static bool SameVersion(const QString& a, const QString& b);
 
@@ -53,7 +57,10 @@ public:
     bool deviceIdentified(const QString& version, const QString& firmware,
                           const QString& deviceNumber, const QString& port);
     void bootLoaderFound(const QString& model, const QString& port);
-    void serviceAnswered(const QString& offeredVersion, bool updateNeeded);
+    void serviceAnswered(const QString& offeredVersion, bool updateNeeded,
+                         const QString& notes = QString());
+    // A file the user chose is installed: its path, size, SHA-256 and checksum.
+    void firmwareChosen(const QString& path, qint64 bytes, const QString& sha256, int checksum);
     // text and advice: what failed and the way on, in the user's language and
     // in English (the signals carry the English text).
     void serviceFailed(const QString& what, const UserText& text, const UserText& advice);
@@ -87,7 +94,8 @@ signals:
     // A device in its boot loader, of a model the tool updates.
     void BootLoaderFound(const QString& model, const QString& port);
     void UpdateStarted(const QString& versionBefore);
-    void ServiceAnswered(const QString& offeredVersion, bool updateNeeded);
+    void ServiceAnswered(const QString& offeredVersion, bool updateNeeded, const QString& notes);
+    void FirmwareChosen(const QString& path, qint64 bytes, const QString& sha256, int checksum);
     // The version check failed: what failed, and the text the page shows.
     void ServiceFailed(const QString& what, const QString& text);
     void DownloadProgress(qint64 bytes, qint64 total);
@@ -115,6 +123,8 @@ private:
     Phase currentPhase = Phase::Idle;
     QString before;
     QString offered;
+    QString notes;
+    bool chosen = false;
     QString lastStatus;
     bool failedOnce = false;
     UserText failure;

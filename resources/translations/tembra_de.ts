@@ -9,6 +9,33 @@
     </message>
 </context>
 <context>
+    <name>ChosenFirmware</name>
+    <message>
+        <source>%1 cannot be read: %2</source>
+        <translation>%1 kann nicht gelesen werden: %2</translation>
+    </message>
+    <message>
+        <source>%1 does not exist</source>
+        <translation>%1 gibt es nicht</translation>
+    </message>
+    <message>
+        <source>%1 is a folder, not a firmware file</source>
+        <translation>%1 ist ein Ordner, keine Firmware-Datei</translation>
+    </message>
+    <message>
+        <source>%1 is empty</source>
+        <translation>%1 ist leer</translation>
+    </message>
+    <message>
+        <source>%1 has %2 bytes, more than a firmware file can have (%3 bytes)</source>
+        <translation>%1 hat %2 Bytes, mehr als eine Firmware-Datei haben kann (%3 Bytes)</translation>
+    </message>
+    <message>
+        <source>%1 has the SHA-256 %2, not the expected %3</source>
+        <translation>%1 hat die SHA-256 %2, nicht die erwartete %3</translation>
+    </message>
+</context>
+<context>
     <name>CommandLine</name>
     <message>
         <source>Options of the toolkit, taken before the tool&apos;s own:
@@ -155,6 +182,18 @@ Ohne Optionen öffnet es sein Fenster; --check und --update laufen ohne Fenster 
   9   mehrere Geräte: mindestens eines ist gescheitert (siehe die Zusammenfassung)
   130 durch SIGINT, SIGTERM oder SIGHUP vor dem Ende beendet
 </translation>
+    </message>
+    <message>
+        <source>With --update: install this firmware file instead of the update service&apos;s (no version check, no download).</source>
+        <translation>Mit --update: diese Firmware-Datei statt der des Update-Dienstes installieren (ohne Versionsprüfung, ohne Download).</translation>
+    </message>
+    <message>
+        <source>--firmware installs a file: it goes with --update, not with --check</source>
+        <translation>--firmware installiert eine Datei: es gehört zu --update, nicht zu --check</translation>
+    </message>
+    <message>
+        <source>--firmware takes a file and goes with --update</source>
+        <translation>--firmware erwartet eine Datei und gehört zu --update</translation>
     </message>
 </context>
 <context>
@@ -338,6 +377,30 @@ Das Werkzeug jetzt schließen?</translation>
         <source>The device reports a checksum that does not match the firmware</source>
         <translation>Das Gerät meldet eine Prüfsumme, die nicht zur Firmware passt</translation>
     </message>
+    <message>
+        <source>Choose a firmware file</source>
+        <translation>Firmware-Datei wählen</translation>
+    </message>
+    <message>
+        <source>Firmware files (*.bin)</source>
+        <translation>Firmware-Dateien (*.bin)</translation>
+    </message>
+    <message>
+        <source>All files (*)</source>
+        <translation>Alle Dateien (*)</translation>
+    </message>
+    <message>
+        <source>Install this file?</source>
+        <translation>Diese Datei installieren?</translation>
+    </message>
+    <message>
+        <source>Install %1 (%2 KB, sha256 %3…) on the device (now %4)?</source>
+        <translation>%1 (%2 KB, sha256 %3…) auf dem Gerät installieren (jetzt %4)?</translation>
+    </message>
+    <message>
+        <source>Choose another file.</source>
+        <translation>Wählen Sie eine andere Datei.</translation>
+    </message>
 </context>
 <context>
     <name>NoDevice</name>
@@ -414,6 +477,14 @@ Das Werkzeug jetzt schließen?</translation>
     <message>
         <source>%1 — %2</source>
         <translation>%1 – %2</translation>
+    </message>
+    <message>
+        <source>Downloading %1</source>
+        <translation>%1 wird heruntergeladen</translation>
+    </message>
+    <message>
+        <source>What the release brings</source>
+        <translation>Was die Version bringt</translation>
     </message>
 </context>
 <context>
@@ -513,6 +584,10 @@ Das Werkzeug jetzt schließen?</translation>
     <message>
         <source>Try again later, or ask support which firmware the device needs.</source>
         <translation>Versuchen Sie es später noch einmal, oder fragen Sie den Support, welche Firmware das Gerät braucht.</translation>
+    </message>
+    <message>
+        <source>The chosen file cannot be kept in %1: %2</source>
+        <translation>Die gewählte Datei kann nicht in %1 abgelegt werden: %2</translation>
     </message>
 </context>
 </TS>

@@ -9,6 +9,33 @@
     </message>
 </context>
 <context>
+    <name>ChosenFirmware</name>
+    <message>
+        <source>%1 cannot be read: %2</source>
+        <translation>无法读取 %1：%2</translation>
+    </message>
+    <message>
+        <source>%1 does not exist</source>
+        <translation>%1 不存在</translation>
+    </message>
+    <message>
+        <source>%1 is a folder, not a firmware file</source>
+        <translation>%1 是文件夹，不是固件文件</translation>
+    </message>
+    <message>
+        <source>%1 is empty</source>
+        <translation>%1 是空文件</translation>
+    </message>
+    <message>
+        <source>%1 has %2 bytes, more than a firmware file can have (%3 bytes)</source>
+        <translation>%1 有 %2 字节，超过固件文件的上限（%3 字节）</translation>
+    </message>
+    <message>
+        <source>%1 has the SHA-256 %2, not the expected %3</source>
+        <translation>%1 的 SHA-256 为 %2，而不是预期的 %3</translation>
+    </message>
+</context>
+<context>
     <name>CommandLine</name>
     <message>
         <source>Options of the toolkit, taken before the tool&apos;s own:
@@ -155,6 +182,18 @@ Without options it opens its window; --check and --update run without one, and w
   9   多台设备：至少有一台失败（见汇总）
   130 结束前被 SIGINT、SIGTERM 或 SIGHUP 停止
 </translation>
+    </message>
+    <message>
+        <source>With --update: install this firmware file instead of the update service&apos;s (no version check, no download).</source>
+        <translation>与 --update 一起使用：安装此固件文件而不是更新服务的固件（不检查版本，不下载）。</translation>
+    </message>
+    <message>
+        <source>--firmware installs a file: it goes with --update, not with --check</source>
+        <translation>--firmware 用于安装文件：应与 --update 一起使用，而不是 --check</translation>
+    </message>
+    <message>
+        <source>--firmware takes a file and goes with --update</source>
+        <translation>--firmware 需要一个文件，并应与 --update 一起使用</translation>
     </message>
 </context>
 <context>
@@ -338,6 +377,30 @@ Close the tool now?</source>
         <source>The device reports a checksum that does not match the firmware</source>
         <translation>设备报告的校验和与固件不符</translation>
     </message>
+    <message>
+        <source>Choose a firmware file</source>
+        <translation>选择固件文件</translation>
+    </message>
+    <message>
+        <source>Firmware files (*.bin)</source>
+        <translation>固件文件 (*.bin)</translation>
+    </message>
+    <message>
+        <source>All files (*)</source>
+        <translation>所有文件 (*)</translation>
+    </message>
+    <message>
+        <source>Install this file?</source>
+        <translation>安装此文件？</translation>
+    </message>
+    <message>
+        <source>Install %1 (%2 KB, sha256 %3…) on the device (now %4)?</source>
+        <translation>在设备（当前 %4）上安装 %1（%2 KB，sha256 %3…）？</translation>
+    </message>
+    <message>
+        <source>Choose another file.</source>
+        <translation>请选择其他文件。</translation>
+    </message>
 </context>
 <context>
     <name>NoDevice</name>
@@ -414,6 +477,14 @@ Close the tool now?</source>
     <message>
         <source>%1 — %2</source>
         <translation>%1——%2</translation>
+    </message>
+    <message>
+        <source>Downloading %1</source>
+        <translation>正在下载 %1</translation>
+    </message>
+    <message>
+        <source>What the release brings</source>
+        <translation>此版本的更新内容</translation>
     </message>
 </context>
 <context>
@@ -513,6 +584,10 @@ Close the tool now?</source>
     <message>
         <source>Try again later, or ask support which firmware the device needs.</source>
         <translation>请稍后重试，或向技术支持询问设备需要哪个固件。</translation>
+    </message>
+    <message>
+        <source>The chosen file cannot be kept in %1: %2</source>
+        <translation>无法将所选文件保存到 %1：%2</translation>
     </message>
 </context>
 </TS>
