@@ -21,6 +21,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QLabel>
 #include <QLocale>
 #include <QMessageBox>
@@ -120,7 +121,23 @@ private:
             page->findChild<QLabel*>(QStringLiteral("failureMsg"))->isVisibleTo(page)) {
             failing = false;
             screenshot(page, QStringLiteral("failure"), QString());
-            QTimer::singleShot(600, [] { QCoreApplication::exit(0); });
+            // Then a firmware file of the user's, as if dropped on the page.
+            QTimer::singleShot(600, this, [this] {
+                const QString path = files.filePath(QStringLiteral("tembra-1.3.1.bin"));
+                QFile file(path);
+                const std::vector<uint8_t> image = sim::makeFirmwareImage(kImageSize, 1, 3, 1);
+                if (!file.open(QIODevice::WriteOnly) ||
+                    file.write(reinterpret_cast<const char*>(image.data()), qint64(image.size())) !=
+                        qint64(image.size())) {
+                    say(QStringLiteral("Cannot write %1.").arg(path));
+                    QCoreApplication::exit(1);
+                    return;
+                }
+                file.close();
+                say(QStringLiteral("Dropping %1 on the device page.").arg(path));
+                choosing = true;
+                window->OfferFirmwareFile(path);
+            });
         }
 
         const QString version = versionShown(page);
@@ -139,6 +156,19 @@ private:
                         .arg(kNewVersion));
                 if (auto* button = window->centralWidget()->findChild<QPushButton*>("BtnUpdate"))
                     button->click();
+            });
+        }
+        auto* asked = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (asked && asked->isVisible() && choosing) {
+            choosing = false;
+            say(QStringLiteral("[question] ") + asked->text());
+            QTimer::singleShot(300, this, [this, asked] {
+                screenshot(window->centralWidget(), QStringLiteral("chosen-file-question"),
+                           QString(), asked);
+                QTimer::singleShot(600, [asked] {
+                    asked->button(QMessageBox::No)->click();
+                    QCoreApplication::exit(0);
+                });
             });
         }
         if (auto* question = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
@@ -193,8 +223,9 @@ private:
                        : qobject_cast<XModemUpdate*>(page) ? QStringLiteral("download")
                                                            : QStringLiteral("no-device");
         if (dialog)
-            name += QStringLiteral("-same-version-question");
-        if (status == QLatin1String("failure"))
+            name += status == QLatin1String("question") ? QStringLiteral("-same-version-question")
+                                                        : QLatin1Char('-') + status;
+        else if (status == QLatin1String("failure"))
             name += QStringLiteral("-failure");
         else if (status.startsWith(QLatin1String("Connecting")))
             name += QStringLiteral("-connecting");
@@ -245,6 +276,8 @@ private:
     QString english;
     bool replugged = false;
     bool failing = false;
+    bool choosing = false;
+    QTemporaryDir files;
     QTimer timer;
     QElapsedTimer clock;
     QWidget* lastPage = nullptr;
@@ -288,6 +321,9 @@ int main(int argc, char** argv) {
 
     sim::UpdateService service;
     service.setImage(sim::makeFirmwareImage(kImageSize, 1, 3, 0), kNewVersion);
+    service.setNotes("Counts steps more exactly while running.\nThe battery lasts a day longer.\n"
+                     "The heart rate is shown again after the watch wakes from sleep, and the "
+                     "display stays readable in bright sunlight.");
     if (!options.screenshots.isEmpty())
         service.setFault(sim::ServiceFault::SlowBody); // long enough to see the download
     if (service.start(0) < 0) {
