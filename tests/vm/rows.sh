@@ -209,6 +209,9 @@ EXPECT_LOG="the same device, now: .*dummy_hcd.1" \
     update_row "re-plugged mid-transfer, another port" \
     "--unplug-at 100 --return-after 3000 --return-to dummy_udc.1 --boot-ignores-update-start" \
     --port '$(by_path 1)'
+# A file of the user's, on the real port: the served image, given as a file.
+EXPECT_LOG="installing the chosen file" \
+    update_row "a chosen file, by-id link" "" --port '$(by_id 1)' --firmware '$SERVED'
 
 # Gone for good: a said failure, exit 7 (the bounds at a quarter).
 if wanted "gone for good"; then
