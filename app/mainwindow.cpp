@@ -267,6 +267,7 @@ bool MainWindow::OpenComPort(const QString& name) {
 }
 
 void MainWindow::CloseComPort() {
+    ++portCloses;
     // A partial reply of the closed port is never completed later: its quiet
     // timer would run a branch, and that branch's write would open a port.
     replyQuietTimer->stop();
@@ -285,11 +286,6 @@ void MainWindow::CloseComPort() {
 void MainWindow::onPortLost(const QString& reason) {
     if (!serialPort || !serialPort->isOpen())
         return;
-    if (pauseTimer->isActive()) {
-        lineLostInPause = true;
-        lostInPause = reason;
-        return;
-    }
     qCDebug(lcApp).noquote() << "port" << serialPort->portName()
                              << "lost its line (" + reason + "): closing it";
     Wire::PortLost(PortList::SystemPath(serialPort->portName()), reason);
@@ -300,10 +296,25 @@ void MainWindow::onPortLost(const QString& reason) {
         Wire::Received(Globals::currentOrder, rest);
         appendReceived(rest);
     }
+    if (pauseTimer->isActive()) {
+        // A hung-up line reports an error on every pass of the event loop
+        // for as long as it is open: it is closed now, and what it sent and
+        // its loss are taken when the pause ends.
+        receivedInPause.append(rest);
+        serialPort->close();
+        lineLostInPause = true;
+        lostInPause = reason;
+        return;
+    }
+    lineGone(rest, reason);
+}
+
+void MainWindow::lineGone(const QByteArray& rest, const QString& reason) {
     if (!Globals::ReceivedData->isEmpty()) {
+        const int closes = portCloses;
         replyQuietTimer->stop();
         dispatchReply(rest, true);
-        if (!serialPort || !serialPort->isOpen())
+        if (portCloses != closes)
             return; // the reply's branch has moved on (a confirmed restart)
     }
     // The device has gone, which the monitor would report a moment later,

@@ -132,6 +132,9 @@ private:
 
     // The port reported that its line is gone (hang-up, unplug).
     void onPortLost(const QString& reason);
+    // A lost line's last bytes answer the command they were sent for; if
+    // they move nothing on, the device is taken as gone.
+    void lineGone(const QByteArray& rest, const QString& reason);
 
     // The device behind the port about to be opened: resolved to its
     // identity, locked for this run and followed from now on. False, and
@@ -269,6 +272,7 @@ private:
     QByteArray receivedInPause;
     QString lostInPause;
     bool lineLostInPause = false;
+    int portCloses = 0; // CloseComPort calls: a reply's branch that moved on
 };
 
 // Shows a page as the window's central widget; while no device port is known a

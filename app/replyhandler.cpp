@@ -535,13 +535,14 @@ void MainWindow::endPause() {
     // meanwhile is taken as lost now.
     const QByteArray received = receivedInPause;
     receivedInPause.clear();
+    if (lineLostInPause) {
+        lineLostInPause = false;
+        lineGone(received, lostInPause);
+        return;
+    }
     if (!received.isEmpty() && serialPort && serialPort->isOpen()) {
         if (readsWholeReplies(Globals::currentOrder))
             replyQuietTimer->start();
         dispatchReply(received, false);
-    }
-    if (lineLostInPause) {
-        lineLostInPause = false;
-        onPortLost(lostInPause);
     }
 }

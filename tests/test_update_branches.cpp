@@ -77,21 +77,41 @@ private slots:
     void restartReplies_data() {
         QTest::addColumn<QByteArray>("reply");
         QTest::addColumn<bool>("confirmed");
-        QTest::newRow("Restart") << QByteArray("Restart OK") << true;
-        QTest::newRow("Value") << QByteArray("Value=1") << true;
-        QTest::newRow("late checksum reply") << QByteArray("CRC:512") << false;
+        QTest::addColumn<bool>("hangUp"); // in the restart pause, after the reply
+        QTest::newRow("Restart") << QByteArray("Restart OK") << true << false;
+        QTest::newRow("Value") << QByteArray("Value=1") << true << false;
+        QTest::newRow("late checksum reply") << QByteArray("CRC:512") << false << false;
         QTest::newRow("late checksum reply, then Restart")
-            << QByteArray("CRC:512Restart OK") << true;
-        QTest::newRow("lower case") << QByteArray("restart") << false;
+            << QByteArray("CRC:512Restart OK") << true << false;
+        QTest::newRow("lower case") << QByteArray("restart") << false << false;
+        // Closed at once (a hung-up line open spins the event loop), and the
+        // reply still taken when the pause ends.
+        QTest::newRow("Restart, and the line hangs up") << QByteArray("Restart OK") << true << true;
     }
     void restartReplies() {
         QFETCH(QByteArray, reply);
         QFETCH(bool, confirmed);
+        QFETCH(bool, hangUp);
         Globals::IsUpdateMode = true;
-        XModemDAL::RestartOrder();
+        if (hangUp) { // as the checksum's confirmation sends it, with its pause
+            Globals::RestartPauseMs = 3000;
+            Globals::FileCrc = 512;
+            XModemDAL::CrcOrder();
+            QCOMPARE(pty->read(1), QByteArray("v"));
+            pty->write("CRC:512");
+        } else {
+            XModemDAL::RestartOrder();
+        }
         QCOMPARE(pty->read(1), QByteArray("r"));
         LogCapture log;
         pty->write(reply);
+        if (hangUp) {
+            QTRY_VERIFY_WITH_TIMEOUT(Platform::PendingInput(window->port()) == 0, 10000);
+            QTest::qWait(0);
+            pty->hangUp();
+            QTRY_VERIFY_WITH_TIMEOUT(!window->port()->isOpen(), 2000);
+            QVERIFY(!log.contains("RestartOrder，重启"));
+        }
         QTRY_VERIFY_WITH_TIMEOUT(log.contains("RestartOrder，重启:" + QString::fromLatin1(reply)),
                                  10000);
         QCOMPARE(bool(Globals::IsUpdateMode), !confirmed);

@@ -66,6 +66,13 @@ public:
                bytes.size();
     }
 
+    // The device's end of the line goes, as a restarting device's does.
+    void hangUp() {
+        if (master >= 0)
+            ::close(master);
+        master = -1;
+    }
+
 private:
     int master = -1;
     int slave = -1;
