@@ -12,6 +12,7 @@ const char kMovedPath[] = "/moved/Latest.bin";
 const char kErrorPage[] = "<html><body><h1>Error</h1></body></html>";
 const size_t kBlock = 128;
 const uint8_t kPad = 0x1A;
+const size_t kWorkers = 64; // connections served at once
 
 uint16_t crcXmodem(const uint8_t* data, size_t size) {
     // Table-free CRC-16/XMODEM, independent of the tool's own code.
@@ -65,6 +66,10 @@ uint32_t UpdateService::fileChecksum(const std::vector<uint8_t>& image) {
 }
 
 UpdateService::UpdateService() : server(new httplib::Server) {
+    // A connection the tool keeps alive holds a worker until it is closed: a
+    // desk of 16 tools, each with its check and its download, must never wait
+    // for another tool's idle connection, as it would with the default eight.
+    server->new_task_queue = [] { return new httplib::ThreadPool(kWorkers); };
     server->Post(kCheckVersionPath, [this](const httplib::Request& req, httplib::Response& res) {
         RecordedRequest rec{req.method, req.path, {}, req.body};
         for (const auto& h : req.headers)
