@@ -8,6 +8,7 @@
 #include "app/translations.h"
 #include "device/portlist.h"
 #include "pages/xmodemupdate.h"
+#include "util/utility.h"
 #include "web/webdal.h"
 
 #include <QCommandLineParser>
@@ -408,11 +409,25 @@ CommandLineRun::CommandLineRun(MainWindow* window, const Options& options)
         cannotOpen.stop();
         notBack.stop();
     });
-    // A device lost mid-update is waited for, within the run's limit.
-    connect(events, &UpdateEvents::DeviceLost, this, [this] {
-        if (!finished && !notBack.isActive())
-            notBack.start(qMax(0, qMin(Bounds::LostReturnMs(), limit.remainingTime())));
-    });
+    // A lost device is waited for, within the run's limit, from when it went.
+    connect(events, &UpdateEvents::DeviceLost, this,
+            [this](const QString&, const QString&, UpdateEvents::Loss loss) {
+                lostAt = loss;
+                if (finished || notBack.isActive())
+                    return;
+                lostFor.start();
+                waitForTheDevice();
+            });
+    // Another unit where the device was: the device is still waited for, for
+    // what is left of the wait.
+    connect(events, &UpdateEvents::AnotherDevice, this,
+            [this](const QString&, const QString& other, const QString& own) {
+                otherUnit = other;
+                ownUnit = own;
+                if (!lostFor.isValid())
+                    lostFor.start();
+                waitForTheDevice();
+            });
     connect(events, &UpdateEvents::DeviceNotAnswering, this, [this] {
         notAnswering.start(qMax(0, Bounds::NotAnsweringExitMs() - Bounds::NotAnsweringMs()));
     });
@@ -420,9 +435,30 @@ CommandLineRun::CommandLineRun(MainWindow* window, const Options& options)
     connect(events, &UpdateEvents::DeviceIdentified, &notAnswering, &QTimer::stop);
     notBack.setSingleShot(true);
     connect(&notBack, &QTimer::timeout, this, [this] {
-        fail(DeviceSilent, QStringLiteral("the device was lost during the update and did not "
-                                          "come back within %1 s")
-                               .arg(Bounds::LostReturnMs() / 1000.0));
+        const double seconds = Bounds::LostReturnMs() / 1000.0;
+        QString text;
+        switch (lostAt) {
+        case UpdateEvents::Loss::Identification:
+            text = QStringLiteral("the device went away while it was identified and did not "
+                                  "come back within %1 s");
+            break;
+        case UpdateEvents::Loss::BeforeSwitch:
+            text = this->options.check
+                       ? QStringLiteral("the device was disconnected during the check and did "
+                                        "not come back within %1 s")
+                       : QStringLiteral("the device was disconnected before its update began and "
+                                        "did not come back within %1 s; nothing was sent to it");
+            break;
+        case UpdateEvents::Loss::DuringUpdate:
+            text = QStringLiteral("the device was lost during the update and did not come back "
+                                  "within %1 s");
+            break;
+        }
+        text = text.arg(seconds);
+        if (!otherUnit.isEmpty())
+            text = text.replace(0, 10, QStringLiteral("the device (%1)").arg(ownUnit)) +
+                   QStringLiteral("; another device (%1) is on its port").arg(otherUnit);
+        fail(DeviceSilent, text);
     });
     notAnswering.setSingleShot(true);
     connect(&notAnswering, &QTimer::timeout, this, [this] {
@@ -689,11 +725,30 @@ void CommandLineRun::onTimeout() {
     fail(started || portOpened ? DeviceSilent : NoDeviceFound, text);
 }
 
+void CommandLineRun::waitForTheDevice() {
+    if (finished)
+        return;
+    const qint64 left = qint64(Bounds::LostReturnMs()) - lostFor.elapsed();
+    notBack.start(int(qBound(qint64(0), qMin(left, qint64(limit.remainingTime())),
+                             qint64(Bounds::LostReturnMs()))));
+}
+
 void CommandLineRun::fail(int code, const QString& text) {
     printHeld(true);
+    QString said = text;
+    // A device left in its boot loader waits there for its firmware: the
+    // same command, run again, finds it there and finishes its update.
+    if (UpdateEvents::instance()->deviceSwitched() && code != Updated && code != Offered) {
+        QStringList command;
+        for (const QString& argument : QCoreApplication::arguments())
+            command << Utility::ShellQuoted(argument);
+        said += QStringLiteral("; the device is left in its boot loader: run the same command "
+                               "again to finish its update: ") +
+                command.join(QLatin1Char(' '));
+    }
     emitEvent(QStringLiteral("error"),
-              {{QStringLiteral("code"), code}, {QStringLiteral("text"), text}});
-    finish(code, text);
+              {{QStringLiteral("code"), code}, {QStringLiteral("text"), said}});
+    finish(code, said);
 }
 
 int CommandLineRun::Interrupted() {

@@ -109,6 +109,8 @@ private:
     void onFailed(UpdateEvents::Failure kind, const QString& text);
     void onPortUnavailable(const QString& port, const QString& reason);
     void onTimeout();
+    // (Re)starts the wait for a lost device, for what is left of its bound.
+    void waitForTheDevice();
     void finish(int code, const QString& outcome);
     void emitEvent(const QString& event, const QVariantMap& fields);
     void writeEvent(const QString& event, const QVariantMap& fields, const QDateTime& time);
@@ -129,6 +131,11 @@ private:
     QTimer notBack;
     QTimer notAnswering;
     QString cannotOpenText;
+    // Where the device was lost, since when, and another unit seen in its place.
+    UpdateEvents::Loss lostAt = UpdateEvents::Loss::DuringUpdate;
+    QElapsedTimer lostFor;
+    QString otherUnit;
+    QString ownUnit;
     bool started = false;
     bool bootLoader = false;
     bool portOpened = false;

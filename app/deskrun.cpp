@@ -82,11 +82,12 @@ int DeskRun::Start() {
         // while the device renumbers.
         if (options.all && !device.byPath.isEmpty())
             port = device.byPath;
-        // Two names of one device (a link and its node, by-id and by-path):
-        // one run, by the name given first.
+        // Two names of one port (a link and its node, by-id and by-path):
+        // one run, by the name given first. Two units that share a serial
+        // number, or have none, are two devices, each with its own run.
         bool named = false;
         for (int i = 0; i < devices.size() && !named; ++i) {
-            if (device.node.isEmpty() || !devices.at(i).sameDevice(device))
+            if (!devices.at(i).samePort(device))
                 continue;
             named = true;
             qCInfo(lcApp).noquote() << port << "names the same device as"

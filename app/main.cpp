@@ -7,6 +7,7 @@
 #include "app/state/updateevents.h"
 #include "app/toolkit.h"
 #include "app/translations.h"
+#include "device/deviceidentity.h"
 #include "pages/xmodemupdate.h"
 
 #include <QApplication>
@@ -139,6 +140,20 @@ int main(int argc, char* argv[]) {
             return result;
         }
         XModemUpdate::SetChosenFirmware(firmware);
+    }
+    // The device's lock comes before anything is opened: a run given a port
+    // (a link that follows the device through its restart) holds that name
+    // for the whole run, and a second run given it is refused having touched
+    // nothing, even while the device re-enumerates under it.
+    Identity::Lock nameLock;
+    QString holder;
+    if (options.headless() && !nameLock.takeName(options.port, &holder)) {
+        result = CommandLine::FailBeforeStart(
+            options, CommandLine::AlreadyRunning,
+            QStringLiteral("Another run of the tool, %1, is using the device on %2; nothing was done")
+                .arg(holder, options.port));
+        LogFile::Stop(true);
+        return result;
     }
     {
         MainWindow window(nullptr);

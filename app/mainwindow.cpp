@@ -503,7 +503,8 @@ void MainWindow::InitPC() {
     }
     const QString name = Globals::PortName;
     if (!chooseDevice(name)) {
-        SearchComPort();
+        if (!searching())
+            SearchComPort();
         return;
     }
     if (!OpenComPort(name)) {

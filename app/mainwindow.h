@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/globals.h"
+#include "app/state/updateevents.h"
 #include "device/deviceidentity.h"
 #include "pages/nodevice.h"
 
@@ -137,9 +138,19 @@ private:
     void lineGone(const QByteArray& rest, const QString& reason);
 
     // The device behind the port about to be opened: resolved to its
-    // identity, locked for this run and followed from now on. False, and
-    // said, when another run of the tool holds it.
-    bool chooseDevice(const QString& name);
+    // identity, judged against this run's device (expected: the mode it is
+    // expected in), locked for this run and followed from now on. False when
+    // it is not to be opened: another run of the tool holds it (said when
+    // nothing was done yet), or it is another unit than this run's device.
+    bool chooseDevice(const QString& name, DeviceMode expected = DeviceMode::Unknown);
+    // The port open now answered in mode (with its device number in its
+    // firmware): true when it is this run's device, which is then known by
+    // what it said. Otherwise it is dealt with as another unit (see
+    // anotherDevice), or, after a confirmed restart, the run fails.
+    bool proveDevice(DeviceMode mode, const QString& deviceNumber = QString());
+    // A unit other than this run's device is on the port: it is closed and
+    // not taken again while it stays, said, and the device is looked for.
+    void anotherDevice(const DeviceIdentity& port, const QString& name, const QString& why);
     // The device of this run is no longer followed (the window: it is gone).
     void forgetDevice();
     // Where the update stands when the device goes: not under way; before
@@ -172,7 +183,10 @@ private:
     // for the device again; found in its boot loader, its update goes on from
     // the first packet, after the firmware is fetched and checked again.
     // Without search the port is watched until the device is unplugged.
-    void beginRecovery(const UserText& text, const QString& reason, bool search);
+    void beginRecovery(const UserText& text, const QString& reason, bool search,
+                       UpdateEvents::Loss loss);
+    // Whether a port search is under way.
+    bool searching() const;
     // Whether the port open for an update is still listed.
     void checkListing();
     // The device's checksum reports have not matched too many times in a row.
@@ -252,12 +266,16 @@ private:
     bool chosenForThisRun = false;
     // Keeps the computer awake while the device is mid-update.
     SleepInhibitor* awake = nullptr;
-    // The device of this run, and the lock that keeps other runs off it.
-    DeviceIdentity chosen;
+    // The device of this run, the port opened for it now, and the lock that
+    // keeps other runs off it.
+    KnownDevice known;
+    DeviceIdentity current;
     Identity::Lock deviceLock;
     // Checksum reports in a row that did not match.
     int checksumMismatches = 0;
     bool recovering = false;
+    // The device went before it was told to switch: nothing was done to it.
+    bool recoveringBeforeSwitch = false;
     UserText recoveryText;
     // Set while closing has been agreed to (no second question).
     bool closeAgreed = false;

@@ -53,6 +53,14 @@ const char* const kRestartNotBackText = QT_TRANSLATE_NOOP(
                   "Unplug it and plug it in again.");
 const char* const kInUseText =
     QT_TRANSLATE_NOOP("MainWindow", "Another run of the tool, %2, is using the device on %1");
+// A unit other than the device being updated where it was looked for.
+const char* const kAnotherDeviceText = QT_TRANSLATE_NOOP(
+    "MainWindow",
+    "Another device (%1) is on that port; the device being updated (%2) has not come back.");
+const char* const kCameBackOtherFailure = QT_TRANSLATE_NOOP(
+    "MainWindow", "The device that came back (%1) is not the one that was updated (%2)");
+const char* const kAdviceUpdatedOne = QT_TRANSLATE_NOOP(
+    "MainWindow", "Plug in the device that was updated to see which firmware it runs.");
 // A device identified this long after it was told to restart is another
 // story: the line does not say that it restarted.
 const qint64 kResetBackWithinMs = 30000;
@@ -110,14 +118,51 @@ bool MainWindow::UpdateUnderWay() const {
     }
 }
 
-bool MainWindow::chooseDevice(const QString& name) {
+namespace {
+// How a unit that is not the device is named: by its device number where
+// it gave one, else by its serial number or its port.
+QString unitName(const DeviceIdentity& port, const QString& deviceNumber) {
+    if (!deviceNumber.isEmpty())
+        return QStringLiteral("D/N ") + deviceNumber;
+    if (!port.serial.isEmpty())
+        return QStringLiteral("serial ") + port.serial;
+    return port.node.isEmpty() ? port.path : port.node;
+}
+} // namespace
+
+bool MainWindow::chooseDevice(const QString& name, DeviceMode expected) {
     const DeviceIdentity identity = Identity::Resolve(PortList::SystemPath(name));
     // Gone already: the open that follows fails, and says so.
     if (identity.node.isEmpty())
         return true;
-    const bool same = deviceLock.held() && chosen.sameDevice(identity);
+    // Once something was done to the device (and on the command line from
+    // the start), a port is opened for it only where it may be that device.
+    const bool midRun = UpdateUnderWay() && !recoveringBeforeSwitch;
+    const bool judged = known.isSet() && (OneDevice() || midRun);
+    if (judged) {
+        if (known.port.isUsb() && !identity.isUsb()) {
+            // Its USB device is gone from sysfs and its node is about to go:
+            // neither another port nor the device yet.
+            qCDebug(lcApp).noquote() << "the port" << name
+                                     << "has no USB device behind it any more: not opened";
+            return false;
+        }
+        const Verdict verdict = Identity::Judge(known, identity, expected);
+        if (!verdict.device) {
+            anotherDevice(identity, unitName(identity, QString()), verdict.why);
+            return false;
+        }
+    }
     QString holder;
     if (!deviceLock.take(identity, &holder)) {
+        if (midRun) {
+            // Mid-update a port that another run holds is that run's device,
+            // never this one's: it is passed over, and this one waited for.
+            qCWarning(lcApp).noquote() << "the port" << name << "is held by another run of the tool,"
+                                       << holder << ": not this run's device";
+            PortList::Exclude(identity);
+            return false;
+        }
         UpdateEvents::instance()->deviceInUse(name, holder);
         const UserText text = UserText::Of("MainWindow", kInUseText).arg(name).arg(holder);
         if (!showsNoDevicePage(text.shown)) {
@@ -127,27 +172,106 @@ bool MainWindow::chooseDevice(const QString& name) {
         }
         return false;
     }
-    if (!same)
+    current = identity;
+    if (!known.isSet() || (!judged && !recoveringBeforeSwitch && !known.port.samePort(identity))) {
+        // A device taken up for the first time (the window: whichever comes).
+        known = KnownDevice();
+        known.port = identity;
         qCInfo(lcApp).noquote() << "the device:" << identity.describe();
-    else if (identity.node != chosen.node || identity.usbDevice != chosen.usbDevice)
-        qCInfo(lcApp).noquote() << "the same device, now:" << identity.describe();
-    chosen = identity;
-    PortList::Follow(identity);
+    } else if (expected == DeviceMode::BootLoader) {
+        // Judged a boot loader where it was switched: taken as the device.
+        proveDevice(DeviceMode::BootLoader);
+    }
+    PortList::Follow(known);
     return true;
+}
+
+bool MainWindow::proveDevice(DeviceMode mode, const QString& deviceNumber) {
+    UpdateEvents* events = UpdateEvents::instance();
+    if (!known.isSet() || current.node.isEmpty()) {
+        known.learn(current, mode, deviceNumber);
+        return true;
+    }
+    const Verdict verdict = Identity::Judge(known, current, mode, deviceNumber);
+    if (verdict.device) {
+        if (!current.samePort(known.port))
+            qCInfo(lcApp).noquote() << "the same device, now:" << current.describe();
+        known.learn(current, mode, deviceNumber);
+        PortList::Follow(known);
+        return true;
+    }
+    const QString other = unitName(current, deviceNumber);
+    if (events->phase() == UpdateEvents::Phase::Restarting) {
+        // What answered after the restart is another unit: whether the
+        // updated one runs its new firmware is not known, and never said.
+        qCWarning(lcApp).noquote() << "after its restart another unit answered:" << other << "("
+                                   << verdict.why << "), not" << known.name();
+        restartTimer->stop();
+        Globals::IsUpdateMode = false;
+        events->setPhase(UpdateEvents::Phase::Idle);
+        events->runFailed(UpdateEvents::Failure::Device,
+                          UserText::Of("MainWindow", kCameBackOtherFailure).arg(other).arg(known.name()),
+                          UserText::Of("MainWindow", kAdviceUpdatedOne));
+        // The window shows the unit that is plugged in now.
+        known = KnownDevice();
+        known.learn(current, mode, deviceNumber);
+        PortList::Follow(known);
+        return true;
+    }
+    if (!OneDevice() && (!UpdateUnderWay() || recoveringBeforeSwitch)) {
+        // The window, and nothing was done to the device it had: the unit
+        // plugged in now is taken up, and not updated unasked.
+        qCInfo(lcApp).noquote() << "another device than before:" << other << "(" << verdict.why
+                                << "): taken up";
+        if (recovering) {
+            recovering = false;
+            recoveringBeforeSwitch = false;
+            forgetChosenFirmware();
+            events->setPhase(UpdateEvents::Phase::Idle);
+        }
+        known = KnownDevice();
+        known.learn(current, mode, deviceNumber);
+        PortList::Follow(known);
+        return true;
+    }
+    anotherDevice(current, other, verdict.why);
+    return false;
+}
+
+void MainWindow::anotherDevice(const DeviceIdentity& port, const QString& name, const QString& why) {
+    PortList::Exclude(port);
+    CloseComPort();
+    identifyTimer->stop();
+    const UserText text =
+        UserText::Of("MainWindow", kAnotherDeviceText).arg(name).arg(known.name());
+    UpdateEvents::instance()->anotherDevice(port.path, name, known.name(), why);
+    recoveryText = text;
+    if (!showsNoDevicePage(text.shown)) {
+        auto* page = new NoDevice();
+        page->SetMessage(text, Globals::StatusKind::Alert);
+        setCentralWidget(page);
+    }
+    // Looked for again; that unit's port is passed over while it stays.
+    if (!searching())
+        searchForUpdate(&MainWindow::InitPC);
+}
+
+bool MainWindow::searching() const {
+    return (Globals::ComPortThread && Globals::ComPortThread->isRunning()) ||
+           (updatePortThread && updatePortThread->isRunning());
 }
 
 void MainWindow::forgetDevice() {
     forgetChosenFirmware();
     if (deviceLock.held())
-        qCDebug(lcApp).noquote() << "the device is forgotten:" << chosen.describe();
+        qCDebug(lcApp).noquote() << "the device is forgotten:" << known.port.describe();
     PortList::StopFollowing();
     deviceLock.release();
-    chosen = DeviceIdentity();
+    known = KnownDevice();
+    current = DeviceIdentity();
 }
 
 MainWindow::Loss MainWindow::lossNow() const {
-    if (recovering)
-        return Loss::DuringUpdate;
     switch (UpdateEvents::instance()->phase()) {
     case UpdateEvents::Phase::Idle:
         // A device in its boot loader is mid-update, whatever was asked yet.
@@ -168,6 +292,17 @@ MainWindow::Loss MainWindow::lossNow() const {
 
 void MainWindow::onDeviceGone(const QString& reason) {
     const QString name = serialPort ? serialPort->portName() : Globals::PortName.get();
+    if (recovering) {
+        // Gone again while it is looked for (a port that opened and went):
+        // looked for again, with what was said of it before.
+        qCInfo(lcApp).noquote() << "the port" << name << "went while the device is looked for ("
+                                << reason + "): looked for again";
+        CloseComPort();
+        identifyTimer->stop();
+        if (!searching())
+            searchForUpdate(&MainWindow::InitPC);
+        return;
+    }
     switch (lossNow()) {
     case Loss::NoUpdate:
         CloseComPort();
@@ -177,6 +312,8 @@ void MainWindow::onDeviceGone(const QString& reason) {
         qCInfo(lcApp).noquote() << "the device on" << name << "has gone (" + reason + ")";
         if (!OneDevice())
             forgetDevice();
+        else // one device: waited for, for as long as a lost device is
+            UpdateEvents::instance()->deviceLost(name, reason, UpdateEvents::Loss::Identification);
         Globals::ForgetDevicePort();
         showNoDevice();
         return;
@@ -186,10 +323,12 @@ void MainWindow::onDeviceGone(const QString& reason) {
         // from the version check, once the same device is back.
         qCWarning(lcApp).noquote() << "the device on" << name << "went before its update began ("
                                    << reason << "): the update starts again once it is back";
-        beginRecovery(UserText::Of("MainWindow", kLostBeforeSwitchText), reason, true);
+        beginRecovery(UserText::Of("MainWindow", kLostBeforeSwitchText), reason, true,
+                      UpdateEvents::Loss::BeforeSwitch);
         return;
     case Loss::DuringUpdate:
-        beginRecovery(UserText::Of("MainWindow", kLostText), reason, true);
+        beginRecovery(UserText::Of("MainWindow", kLostText), reason, true,
+                      UpdateEvents::Loss::DuringUpdate);
         return;
     case Loss::AfterConfirmation:
         // Restarting into its new firmware: looked for again, for as long as
@@ -200,8 +339,7 @@ void MainWindow::onDeviceGone(const QString& reason) {
         CloseComPort();
         Globals::IsUpdateMode = false;
         // One search finds it: a search already under way reports to InitPC too.
-        if ((Globals::ComPortThread && Globals::ComPortThread->isRunning()) ||
-            (updatePortThread && updatePortThread->isRunning()))
+        if (searching())
             return;
         searchForUpdate(&MainWindow::InitPC);
         return;
@@ -214,7 +352,8 @@ void MainWindow::onSwitchNotBack() {
     qCWarning(lcApp).noquote() << "the device's port is not back" << Bounds::SwitchBackMs() / 1000.0
                                << "s after its switch to the boot loader";
     beginRecovery(UserText::Of("MainWindow", kLostText),
-                  QStringLiteral("not back after its switch to the boot loader"), true);
+                  QStringLiteral("not back after its switch to the boot loader"), true,
+                  UpdateEvents::Loss::DuringUpdate);
 }
 
 void MainWindow::onUpdateStartUnanswered() {
@@ -263,7 +402,8 @@ void MainWindow::onSilence() {
     UpdateEvents::instance()->runFailed(UpdateEvents::Failure::Device,
                                         UserText::Of("MainWindow", kSilentFailure),
                                         UserText::Of("MainWindow", kAdviceReplug));
-    beginRecovery(UserText::Of("MainWindow", kSilentText), QStringLiteral("silent"), true);
+    beginRecovery(UserText::Of("MainWindow", kSilentText), QStringLiteral("silent"), true,
+                  UpdateEvents::Loss::DuringUpdate);
 }
 
 void MainWindow::onNotAnswering() {
@@ -276,7 +416,8 @@ void MainWindow::onNotAnswering() {
     AddControl(page);
 }
 
-void MainWindow::beginRecovery(const UserText& text, const QString& reason, bool search) {
+void MainWindow::beginRecovery(const UserText& text, const QString& reason, bool search,
+                               UpdateEvents::Loss loss) {
     const QString name = serialPort && !serialPort->portName().isEmpty() ? serialPort->portName()
                                                                          : Globals::PortName.get();
     CloseComPort();
@@ -292,11 +433,16 @@ void MainWindow::beginRecovery(const UserText& text, const QString& reason, bool
     Globals::IsUpdateMode = false;
     Device::DeviceInfo.clear();
     recovering = true;
+    recoveringBeforeSwitch = loss == UpdateEvents::Loss::BeforeSwitch;
     recoveryText = text;
     checksumMismatches = 0;
+    // The window takes up whichever device comes next when nothing was done
+    // to this one yet; that it is this one again is known once it answers.
+    if (recoveringBeforeSwitch && !OneDevice())
+        PortList::StopFollowing();
     UpdateEvents* events = UpdateEvents::instance();
     events->setPhase(UpdateEvents::Phase::Recovering);
-    events->deviceLost(name, reason);
+    events->deviceLost(name, reason, loss);
     auto* page = new NoDevice();
     page->SetMessage(text, Globals::StatusKind::Alert);
     setCentralWidget(page);
@@ -316,7 +462,7 @@ void MainWindow::giveUpOnChecksum() {
                                         UserText::Of("MainWindow", kWrongChecksumFailure),
                                         UserText::Of("MainWindow", kAdviceReplug));
     beginRecovery(UserText::Of("MainWindow", kWrongChecksumText), QStringLiteral("wrong checksum"),
-                  false);
+                  false, UpdateEvents::Loss::DuringUpdate);
 }
 
 void MainWindow::checkListing() {
@@ -470,6 +616,7 @@ void MainWindow::afterIdentification() {
     UpdateEvents* events = UpdateEvents::instance();
     const bool wasRecovering = recovering;
     recovering = false;
+    recoveringBeforeSwitch = false;
     if (!wasRecovering || events->phase() != UpdateEvents::Phase::Recovering)
         return;
     // Back in its old firmware: the update starts again, as promised.

@@ -247,9 +247,12 @@ void MainWindow::handleInitStatus() {
             return;
         }
         if (buffer.at(1) == kLineFeed) {
+            if (!proveDevice(DeviceMode::BootLoader))
+                return;
             Globals::IsUpdateMode = true;
             identifyTimer->stop();
             recovering = false;
+            recoveringBeforeSwitch = false;
             AddControl(new XModemUpdate());
         }
         n = Globals::ReceivedData->size();
@@ -339,6 +342,9 @@ void MainWindow::handleWatchId() {
     Device::WatchId = Utility::Utf8UpToNul(buffer).trimmed();
     qCDebug(lcApp).noquote() << "设备ID：  " + Utility::Printable(Device::WatchId);
     EndInfoQuery();
+    // Proven by what it says of itself, or another unit, which is not taken up.
+    if (!proveDevice(DeviceMode::Firmware, Device::WatchId))
+        return;
     noteIdentification(UpdateEvents::instance()->deviceIdentified(
         Device::VersionInfo, Device::DeviceInfo, Device::WatchId, Globals::PortName));
     AddControl(new InitPage());
@@ -359,9 +365,12 @@ void MainWindow::handleDeviceInfoWhenUpdate() {
     qCDebug(lcApp).noquote() << "Device::DeviceInfo=" + Utility::Printable(Device::DeviceInfo);
     if (!Device::DeviceInfo.contains(kUpdatableModel))
         return;
+    if (!proveDevice(DeviceMode::BootLoader))
+        return;
     Globals::DeviceModel = kUpdatableModel;
     identifyTimer->stop();
     recovering = false;
+    recoveringBeforeSwitch = false;
     UpdateEvents::instance()->bootLoaderFound(kUpdatableModel, Globals::PortName);
     AddControl(new XModemUpdate());
 }
@@ -385,7 +394,8 @@ void MainWindow::OpenComPortForUpdate() {
     qCDebug(lcApp).noquote() << "OpenComPortForUpdate";
     switchTimer->stop();
     const QString name = Globals::PortName;
-    const bool chosenNow = chooseDevice(name);
+    // Expected at the device's place, in its boot loader, as it restarted.
+    const bool chosenNow = chooseDevice(name, DeviceMode::BootLoader);
     if (chosenNow && OpenComPort(name)) {
         qCDebug(lcApp).noquote() << "Globals::currentOrder" << Globals::currentOrder;
         if (Globals::currentOrder != IdCrcOrder) {

@@ -28,7 +28,9 @@ QString givenPort;
 
 std::mutex followMutex;
 bool following = false;
-DeviceIdentity followed;
+KnownDevice followed;
+// Ports found to be other units, by their node as it was made.
+QStringList excluded;
 
 // What each listed name was resolved to, and the node it was resolved from.
 struct Resolved {
@@ -106,21 +108,35 @@ void SetGivenPort(const QString& path) {
     givenPort = path;
 }
 
-void Follow(const DeviceIdentity& device) {
+void Follow(const KnownDevice& device) {
     std::lock_guard<std::mutex> lock(followMutex);
-    following = device.isUsb();
-    followed = following ? device : DeviceIdentity();
+    const bool same = following && device.port.usbDevice == followed.port.usbDevice;
+    following = device.port.isUsb();
+    followed = following ? device : KnownDevice();
+    if (!same)
+        excluded.clear();
 }
 
 void StopFollowing() {
-    Follow(DeviceIdentity());
+    std::lock_guard<std::mutex> lock(followMutex);
+    following = false;
+    followed = KnownDevice();
+    excluded.clear();
 }
 
-bool Following(DeviceIdentity* device) {
+bool Following(KnownDevice* device) {
     std::lock_guard<std::mutex> lock(followMutex);
     if (device)
         *device = followed;
     return following;
+}
+
+void Exclude(const DeviceIdentity& port) {
+    if (port.nodeStamp.isEmpty())
+        return;
+    std::lock_guard<std::mutex> lock(followMutex);
+    if (!excluded.contains(port.nodeStamp))
+        excluded << port.nodeStamp;
 }
 
 DeviceIdentity IdentityOf(const PortEntry& port) {
@@ -144,10 +160,20 @@ void ResetProvider() {
 }
 
 bool FindDevicePort(const QList<PortEntry>& ports, QString* name) {
-    DeviceIdentity device;
-    if (Following(&device)) {
+    KnownDevice device;
+    QStringList others;
+    {
+        std::lock_guard<std::mutex> lock(followMutex);
+        if (following) {
+            device = followed;
+            others = excluded;
+        }
+    }
+    if (device.isSet()) {
         for (const PortEntry& port : ports) {
-            if (!device.sameDevice(IdentityOf(port)))
+            const DeviceIdentity identity = IdentityOf(port);
+            if (others.contains(identity.nodeStamp) ||
+                !Identity::Judge(device, identity, DeviceMode::Unknown).device)
                 continue;
             if (name)
                 *name = port.name;
@@ -165,6 +191,7 @@ bool FindDevicePort(const QList<PortEntry>& ports, QString* name) {
     }
     return false;
 }
+
 QString SystemPath(const QString& name) {
     return name.startsWith(QLatin1Char('/')) ? name : QStringLiteral("/dev/") + name;
 }

@@ -27,13 +27,18 @@ void ResetProvider();
 void SetGivenPort(const QString& path);
 
 // The device the port threads follow once it has been chosen: from then on
-// its port is the one whose identity is the same device's, whatever its name
-// and description. Only a device with a USB device behind it is followed; a
-// pseudo-terminal or a plain serial port keeps the rule below.
-void Follow(const DeviceIdentity& device);
+// its port is one that may be that device by Identity::Judge (its place on
+// the bus, or one of its serial numbers), whatever its name and description,
+// and not one found to be another unit. Only a device with a USB device
+// behind it is followed; a pseudo-terminal or a plain serial port keeps the
+// rule below.
+void Follow(const KnownDevice& device);
 void StopFollowing();
 // Whether a device is followed, and which.
-bool Following(DeviceIdentity* device = nullptr);
+bool Following(KnownDevice* device = nullptr);
+// A port found to be another unit: not taken for the device while its node
+// stays as it was made (until that unit is unplugged).
+void Exclude(const DeviceIdentity& port);
 // The identity of a listed port (resolved again only when its node changed).
 DeviceIdentity IdentityOf(const PortEntry& port);
 

@@ -2,12 +2,15 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <string>
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -124,6 +127,8 @@ void SimDevice::replugLocked(int goneMs) {
 
 // Called with the mutex held, by the worker once plugAt has come.
 void SimDevice::finishReplug() {
+    if (unplugDone)
+        becomeReturningUnit();
     if (pendingGadget) {
         pendingGadget = false;
         bindGadget(pendingUdc);
@@ -136,6 +141,88 @@ void SimDevice::finishReplug() {
     pendingSlave = -1;
     isPresent = true;
     ++appearanceCount;
+    publishUsb();
+}
+
+// Called with the mutex held.
+void SimDevice::becomeReturningUnit() {
+    if (!cfg.returnSerialSet && cfg.returnWatchId.empty() && !cfg.returnInFirmware)
+        return;
+    if (cfg.returnSerialSet) {
+        cfg.usbSerial = cfg.returnSerial;
+        gadgetSerialChanged = true;
+    }
+    if (!cfg.returnWatchId.empty())
+        cfg.watchId = cfg.returnWatchId;
+    if (cfg.returnInFirmware)
+        currentMode = Mode::Normal;
+    cfg.returnSerialSet = false;
+    cfg.returnWatchId.clear();
+    cfg.returnInFirmware = false;
+    record("another unit");
+}
+
+namespace {
+void writeFile(const std::string& path, const std::string& text) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (fd < 0)
+        return;
+    const ssize_t written = ::write(fd, text.data(), text.size());
+    (void)written;
+    ::close(fd);
+}
+
+void makeFolders(const std::string& path) {
+    for (size_t at = 1; at != std::string::npos; at = path.find('/', at + 1))
+        ::mkdir(path.substr(0, at).c_str(), 0755);
+    ::mkdir(path.c_str(), 0755);
+}
+
+// A link put in place in one step.
+void replaceLink(const std::string& target, const std::string& link) {
+    const std::string fresh = link + ".new";
+    ::unlink(fresh.c_str());
+    if (::symlink(target.c_str(), fresh.c_str()) == 0)
+        ::rename(fresh.c_str(), link.c_str());
+}
+
+std::string charLink(const std::string& root, const std::string& node) {
+    struct stat st {};
+    if (::stat(node.c_str(), &st) != 0)
+        return std::string();
+    return root + "/sys/dev/char/" + std::to_string(major(st.st_rdev)) + ":" +
+           std::to_string(minor(st.st_rdev));
+}
+} // namespace
+
+void SimDevice::publishUsb() {
+    if (cfg.usbRoot.empty() || gadget() || slavePath.empty())
+        return;
+    const std::string usb = cfg.usbRoot + "/sys/devices/platform/dummy_hcd.0/usb1/" + cfg.usbPlace;
+    const std::string tty = usb + "/" + cfg.usbPlace + ":1.0/tty/" +
+                            slavePath.substr(slavePath.rfind('/') + 1);
+    makeFolders(tty);
+    makeFolders(cfg.usbRoot + "/sys/dev/char");
+    makeFolders(cfg.usbRoot + "/by-path");
+    writeFile(usb + "/idVendor", "1209\n");
+    writeFile(usb + "/idProduct", "0001\n");
+    writeFile(usb + "/busnum", "1\n");
+    if (cfg.usbSerial.empty())
+        ::unlink((usb + "/serial").c_str());
+    else
+        writeFile(usb + "/serial", cfg.usbSerial + "\n");
+    publishedLink = charLink(cfg.usbRoot, slavePath);
+    if (!publishedLink.empty())
+        replaceLink(tty, publishedLink);
+    replaceLink(slavePath, cfg.usbRoot + "/by-path/platform-dummy_hcd.0-usb-0:" + cfg.usbPlace +
+                               ":1.0");
+}
+
+void SimDevice::withdrawUsb() {
+    if (publishedLink.empty())
+        return;
+    ::unlink(publishedLink.c_str());
+    publishedLink.clear();
 }
 
 bool SimDevice::holdPort() {
@@ -328,6 +415,7 @@ void SimDevice::openPty() {
     slavePath = path;
     isPresent = true;
     ++appearanceCount;
+    publishUsb();
 }
 
 // Called with the mutex held.
@@ -337,6 +425,7 @@ void SimDevice::closePty() {
         return;
     }
     isPresent = false;
+    withdrawUsb();
     if (masterFd >= 0)
         ::close(masterFd);
     if (slaveFd >= 0)
@@ -370,6 +459,9 @@ bool SimDevice::bindGadget(const std::string& udc) {
     const std::string product =
         currentMode == Mode::BootLoader && !cfg.bootProduct.empty() ? cfg.bootProduct : cfg.product;
     writeAttribute(cfg.gadgetDir + "/strings/0x409/product", product + "\n");
+    // Another unit that came back in this one's place has its own serial.
+    if (gadgetSerialChanged)
+        writeAttribute(cfg.gadgetDir + "/strings/0x409/serialnumber", cfg.usbSerial + "\n");
     if (!writeAttribute(cfg.gadgetDir + "/UDC", udc + "\n")) {
         std::fprintf(stderr, "sim: cannot bind %s to %s: %s\n", cfg.gadgetDir.c_str(), udc.c_str(),
                      std::strerror(errno));

@@ -116,6 +116,22 @@ struct DeviceConfig {
     std::string returnUdc; // after unplugAtPacket, back on this one ("": the same)
     std::string product = "Tembra USB CDC";
     std::string bootProduct; // the boot loader's product string ("": the same)
+
+    // On a pseudo-terminal: a made-up sysfs below this folder (sys/dev/char,
+    // sys/devices, by-path), in which each terminal the device appears on is
+    // the tty of a USB device at usbPlace with usbSerial ("": none), as a
+    // tool reads the system's own with TEMBRA_TEST_IDENTITY_ROOT.
+    std::string usbRoot;
+    std::string usbPlace = "1-1";
+    std::string usbSerial = "TMB00001";
+
+    // After unplugAtPacket, another unit comes back in its place: with this
+    // serial number and device number where set, in its normal firmware
+    // when returnInFirmware.
+    bool returnSerialSet = false;
+    std::string returnSerial;
+    std::string returnWatchId;
+    bool returnInFirmware = false;
 };
 
 // One event as the device saw it, for tests and the benchmark.
@@ -194,6 +210,12 @@ private:
     // opened, or closed and unbound.
     bool bindGadget(const std::string& udc);
     void unbindGadget();
+    // The made-up sysfs (called with the mutex held): the terminal shown as
+    // a USB device's tty, or gone from it.
+    void publishUsb();
+    void withdrawUsb();
+    // The unit that comes back after an unplug, when it is another one.
+    void becomeReturningUnit();
     bool gadget() const { return !cfg.gadgetDir.empty(); }
     void lineWait(size_t bytes);
     void offerTransfer();
@@ -217,6 +239,10 @@ private:
     std::string pendingPath;
     std::chrono::steady_clock::time_point plugAt{};
     // The process holding the port, and its lock files.
+    // The made-up sysfs's link for the terminal shown now; the gadget's
+    // serial string is rewritten for a unit that came back in its place.
+    std::string publishedLink;
+    bool gadgetSerialChanged = false;
     int holderPid = -1;
     std::vector<std::string> holderLocks;
     Bytes receivedBytes;

@@ -67,6 +67,10 @@ int playLog(const std::string& log, const std::string& link, const std::string& 
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     return 0;
 }
+// "-" names none.
+std::string noneIsEmpty(const char* value) {
+    return std::strcmp(value, "-") == 0 ? std::string() : std::string(value);
+}
 } // namespace
 
 // What the device did that a test on a real USB link checks, one line each:
@@ -76,7 +80,7 @@ void report(const sim::SimDevice& device, size_t* seen, const std::string& image
     const std::vector<sim::Event> events = device.events();
     for (; *seen < events.size(); ++*seen) {
         const std::string& what = events[*seen].what;
-        if (what.rfind("plugged: ", 0) == 0 || what == "unplugged" ||
+        if (what.rfind("plugged: ", 0) == 0 || what == "unplugged" || what == "another unit" ||
             what.rfind("violation: ", 0) == 0) {
             std::printf("device: %s\n", what.c_str());
         } else if (what == "restart-firmware") {
@@ -151,6 +155,19 @@ int main(int argc, char** argv) {
             config.busyAfterRestartMs = std::atoi(argv[++i]);
         else if (std::strcmp(argv[i], "--save-image") == 0 && i + 1 < argc)
             saveImage = argv[++i];
+        else if (std::strcmp(argv[i], "--usb-root") == 0 && i + 1 < argc)
+            config.usbRoot = argv[++i];
+        else if (std::strcmp(argv[i], "--usb-place") == 0 && i + 1 < argc)
+            config.usbPlace = argv[++i];
+        else if (std::strcmp(argv[i], "--usb-serial") == 0 && i + 1 < argc)
+            config.usbSerial = noneIsEmpty(argv[++i]);
+        else if (std::strcmp(argv[i], "--return-serial") == 0 && i + 1 < argc) {
+            config.returnSerialSet = true;
+            config.returnSerial = noneIsEmpty(argv[++i]);
+        } else if (std::strcmp(argv[i], "--return-watch-id") == 0 && i + 1 < argc)
+            config.returnWatchId = argv[++i];
+        else if (std::strcmp(argv[i], "--return-firmware") == 0)
+            config.returnInFirmware = true;
         else if (std::strcmp(argv[i], "--mute-v") == 0)
             config.ignoreCrcRequests = true;
         else if (std::strcmp(argv[i], "--silent") == 0)
@@ -168,6 +185,8 @@ int main(int argc, char** argv) {
                          "          [--boot-ignores-update-start] [--save-image FILE]\n"
                          "          [--unplug-when-idle MS] [--gone-after-update-start]\n"
                          "          [--busy-after-restart MS]\n"
+                         "          [--usb-root DIR [--usb-place P] [--usb-serial S|-]]\n"
+                         "          [--return-serial S|-] [--return-watch-id ID] [--return-firmware]\n"
                          "       %s --gadget DIR --tty TTY [--udc UDC] [--return-to UDC]\n"
                          "          [--boot-product TEXT] [the faults above]\n"
                          "       %s --replay LOG [--image FILE] [--link PATH]\n",

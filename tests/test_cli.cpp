@@ -90,6 +90,8 @@ private:
                 return Result();
             env.insert("DBUS_SYSTEM_BUS_ADDRESS", address);
         }
+        if (how == "usb" || how == "twins") // ports found in a made-up sysfs
+            env.insert("TEMBRA_TEST_IDENTITY_ROOT", dir.filePath("usb"));
         if (how == "german") { // a user whose language is German
             env.remove("LC_ALL");
             env.insert("LANG", "de_DE.UTF-8");
@@ -102,20 +104,23 @@ private:
             tool.start("bash", QStringList{"-c", "\"$0\" \"$@\" | head -n 1; exit ${PIPESTATUS[0]}",
                                            TEMBRA_TOOL} +
                                    args);
-        else if (how != "second run")
+        else if (!how.startsWith("second run"))
             tool.start(TEMBRA_TOOL, args);
         Result result;
         // Another run on the same device, with its own data folder, is under
-        // way when this one starts (and ends well).
+        // way when this one starts (and ends well): sending the firmware (at
+        // line speed, for seconds), or switching the device.
         QProcess first;
-        if (how == "second run") {
+        if (how.startsWith("second run")) {
             QStringList theirs = args;
             theirs.last() += "-first"; // the data folder, given last
             first.setProcessEnvironment(env);
             first.start(TEMBRA_TOOL, theirs);
-            // Under way: sending the firmware (at line speed, for seconds).
+            const QByteArray underWay = how == "second run"
+                                            ? QByteArray("\"phase\":\"transfer\"")
+                                            : QByteArray("wait for update firmware...\"");
             QByteArray said;
-            while (!said.contains("\"phase\":\"transfer\"") && first.waitForReadyRead(kRunMs))
+            while (!said.contains(underWay) && first.waitForReadyRead(kRunMs))
                 said += first.readAllStandardOutput();
             tool.start(TEMBRA_TOOL, args);
         }
@@ -131,7 +136,8 @@ private:
         }
         if (!tool.waitForFinished(kRunMs))
             return result;
-        if (how == "second run" && (!first.waitForFinished(kRunMs) || first.exitCode() != 0))
+        if (how.startsWith("second run") &&
+            (!first.waitForFinished(kRunMs) || first.exitCode() != 0))
             return result;
         result.code = tool.exitCode();
         result.err += tool.readAllStandardError();
@@ -329,6 +335,38 @@ private slots:
     }
     void followsTheDevice() { runRow(); }
 
+    // A device is proven by what it says of itself, not presumed by its
+    // port: another unit in its place is never updated for it, two units of
+    // one serial number are two devices, and a second run is refused before
+    // it touches the device.
+    void provesTheDevice_data() {
+        addRowColumns();
+        const QStringList none;
+        QTest::newRow("a second run while the first switches the device")
+            << QStringList{"--line-timing"} << none << QStringList{"--update", "--port", "LINK"}
+            << 8 << "second run at switch";
+        // Ports that are USB devices' ttys in a made-up sysfs: another unit
+        // where the device was is never updated in its place.
+        const QStringList usb = {"--usb-root", "DIR/usb"};
+        const QStringList back = {"--unplug-at", "40", "--return-after", "1500"};
+        const QString otherNumber = "F1311520230010099999";
+        QTest::newRow("another unit in its USB port mid-transfer")
+            << usb + back +
+                   QStringList{"--return-serial", "TMB00002", "--return-watch-id", otherNumber,
+                               "--return-firmware"}
+            << none << QStringList{"--update", "--port", "LINK"} << 7 << "usb";
+        QTest::newRow("a unit with its serial number and another D/N in its USB port")
+            << usb + back + QStringList{"--return-watch-id", otherNumber, "--return-firmware"}
+            << none << QStringList{"--update", "--port", "LINK"} << 7 << "usb";
+        QTest::newRow("no USB serial number, re-plugged mid-transfer into its port")
+            << usb + back + QStringList{"--usb-serial", "-"} << none
+            << QStringList{"--update", "--port", "LINK"} << 0 << "usb";
+        QTest::newRow("two units with one serial number, at once")
+            << usb << none << QStringList{"--update", "--port", "LINK", "--port", "DIR/twin"} << 0
+            << "twins";
+    }
+    void provesTheDevice() { runRow(); }
+
     // The firmware the user chooses, what a release brings, and the computer
     // kept awake while a device is mid-update.
     void choices_data() {
@@ -402,11 +440,18 @@ private:
         for (QString& arg : deviceArgs)
             arg.replace("DIR", dir.path());
         startSims(deviceArgs, serviceArgs);
+        // Its twin: another unit, at the next place, with the same serial number.
+        QProcess twin;
+        if (how == "twins") {
+            twin.start(TEMBRA_SIM_DEVICE, deviceArgs + QStringList{"--usb-place", "1-2", "--link",
+                                                                   dir.filePath("twin")});
+            QVERIFY(twin.waitForReadyRead(10000));
+        }
         const QString data = dir.filePath(QTest::currentDataTag());
         QVERIFY(QDir().mkpath(data));
         QLockFile other(data + "/tembra-update-tool.lock");
         const bool window = how == "window";
-        if ((code == 8 && how != "second run") || window)
+        if ((code == 8 && !how.startsWith("second run")) || window)
             QVERIFY(other.tryLock(0));
         if (!args.contains("--service-url"))
             args << "--service-url"
@@ -499,10 +544,40 @@ private:
                 log.readAll().contains("version check failed: The update service answered 503"));
             return;
         }
-        if (how == "second run") { // refused by the device's lock, saying who holds it
+        if (how.startsWith("second run")) { // refused by the device's lock, saying who holds it
             QCOMPARE(result.events.last().value("code").toInt(), 8);
             QVERIFY2(result.events.last().value("text").toString().contains("process"),
                      result.out.constData());
+            // Before anything was opened: the device was switched once, by the first.
+            QFile log(result.events.first().value("log").toString());
+            QVERIFY(log.open(QIODevice::ReadOnly));
+            QVERIFY(!log.readAll().contains("port opened"));
+            device.waitForReadyRead(200);
+            QCOMPARE(device.readAllStandardOutput().count("device: boot loader running"), 1);
+            return;
+        }
+        if (how == "usb" && code == 7) { // waited for its own device; the other one untouched
+            const QString text = result.events.last().value("text").toString();
+            QVERIFY2(text.contains("another device (D/N F1311520230010099999)") &&
+                         text.contains("(D/N F1311520230010042357)") &&
+                         text.contains("left in its boot loader"),
+                     qPrintable(text));
+            device.waitForReadyRead(200);
+            const QByteArray said = device.readAllStandardOutput();
+            const QByteArray afterReturn = said.mid(said.indexOf("device: another unit"));
+            QVERIFY2(said.contains("device: another unit") &&
+                         !afterReturn.contains("boot loader running") &&
+                         !afterReturn.contains("image received"),
+                     said.constData());
+            return;
+        }
+        if (how == "twins") { // two devices, two runs, both updated
+            twin.terminate();
+            twin.waitForFinished(10000);
+            const QJsonArray rows = result.events.last().value("devices").toArray();
+            QCOMPARE(rows.size(), 2);
+            for (const QJsonValue row : rows)
+                QCOMPARE(row.toObject().value("result").toString(), QStringLiteral("updated"));
             return;
         }
         if (code == 2 || code == 8 || window) {

@@ -18,8 +18,12 @@
 #include <QTemporaryDir>
 #include <QtTest>
 #include <memory>
+#include <csignal>
 #include <mutex>
+#include <pwd.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 Q_DECLARE_METATYPE(QList<PortEntry>)
 
@@ -375,42 +379,172 @@ private slots:
         device.plug();
         const DeviceIdentity pty = Identity::Resolve(QString::fromStdString(device.portPath()));
         QVERIFY(!pty.isUsb() && !pty.node.isEmpty());
-        QVERIFY(!Identity::Resolve(dir.filePath("none"), roots).sameDevice(port));
+        QVERIFY(!Identity::Resolve(dir.filePath("none"), roots).samePort(port));
     }
 
-    // The same device: at the same place on the bus, or failing that with the
-    // same serial number; a port without USB behind it by its node.
-    void sameDevice_data() {
+    // The one rule for a port found after the device was lost or restarted:
+    // a candidate by its place or a serial number; proven by its serial in
+    // the same mode and, in its firmware, by its device number.
+    void judge_data() {
         QTest::addColumn<QString>("place");
         QTest::addColumn<QString>("serial");
-        QTest::addColumn<bool>("same");
-        QTest::newRow("the same place, as a boot loader without a serial")
-            << "/sys/devices/usb1/1-1"
-            << "" << true;
-        QTest::newRow("another place, the same serial (re-plugged elsewhere)")
-            << "/sys/devices/usb2/2-1"
-            << "TMB00001" << true;
-        QTest::newRow("another place and serial") << "/sys/devices/usb2/2-1"
-                                                  << "TMB00002" << false;
-        QTest::newRow("another place, no serial") << "/sys/devices/usb2/2-1"
-                                                  << "" << false;
-        QTest::newRow("no USB device behind it") << ""
-                                                 << "" << false;
+        QTest::addColumn<QString>("mode");
+        QTest::addColumn<QString>("number");
+        QTest::addColumn<QString>("bootSerial"); // "-": its boot loader not seen yet
+        QTest::addColumn<bool>("device");
+        const QString here = "/sys/devices/usb1/1-1";
+        const QString there = "/sys/devices/usb2/2-1";
+        const QString dn = "F1311520230010042357";
+        const QString otherDn = "F1311520230010099999";
+        QTest::newRow("back at its place, its serial and D/N")
+            << here << "TMB00001" << "firmware" << dn << "-" << true;
+        QTest::newRow("its boot loader at its place, other strings, first seen")
+            << here << "BOOT0001" << "boot" << "" << "-" << true;
+        QTest::newRow("its boot loader at its place without a serial")
+            << here << "" << "boot" << "" << "BOOT0001" << true;
+        QTest::newRow("another unit at its place: another serial")
+            << here << "TMB00002" << "firmware" << otherDn << "-" << false;
+        QTest::newRow("another unit at its place: its serial, another D/N")
+            << here << "TMB00001" << "firmware" << otherDn << "-" << false;
+        QTest::newRow("a boot loader at its place with another boot loader's serial")
+            << here << "BOOT0002" << "boot" << "" << "BOOT0001" << false;
+        QTest::newRow("re-plugged elsewhere, in its firmware")
+            << there << "TMB00001" << "firmware" << dn << "-" << true;
+        QTest::newRow("another unit elsewhere with its serial: another D/N")
+            << there << "TMB00001" << "firmware" << otherDn << "-" << false;
+        QTest::newRow("its boot loader elsewhere, with the serial it had")
+            << there << "BOOT0001" << "boot" << "" << "BOOT0001" << true;
+        QTest::newRow("a boot loader elsewhere, its boot loader not seen before")
+            << there << "TMB00001" << "boot" << "" << "-" << false;
+        QTest::newRow("not asked yet, at its place") << here << "TMB00009" << "unknown" << ""
+                                                     << "-" << true;
+        QTest::newRow("not asked yet, elsewhere with its serial")
+            << there << "TMB00001" << "unknown" << "" << "-" << true;
+        QTest::newRow("not asked yet, elsewhere without its serial")
+            << there << "TMB00002" << "unknown" << "" << "-" << false;
+        QTest::newRow("no USB device behind it") << "" << "" << "unknown" << "" << "-" << false;
     }
-    void sameDevice() {
+    void judge() {
         QFETCH(QString, place);
         QFETCH(QString, serial);
-        QFETCH(bool, same);
-        DeviceIdentity first;
-        first.node = "/dev/ttyACM0";
-        first.usbDevice = "/sys/devices/usb1/1-1";
-        first.serial = "TMB00001";
-        DeviceIdentity second = first;
-        second.node = "/dev/ttyACM1";
-        second.usbDevice = place;
-        second.serial = serial;
-        QCOMPARE(first.sameDevice(second), same);
-        QCOMPARE(second.sameDevice(first), same);
+        QFETCH(QString, mode);
+        QFETCH(QString, number);
+        QFETCH(QString, bootSerial);
+        QFETCH(bool, device);
+        KnownDevice known;
+        known.port.node = "/dev/ttyACM0";
+        known.port.usbDevice = "/sys/devices/usb1/1-1";
+        known.learn(known.port, DeviceMode::Unknown);
+        known.firmwareSerial = "TMB00001";
+        known.firmwareSerialKnown = true;
+        known.deviceNumber = "F1311520230010042357";
+        if (bootSerial != "-")
+            known.learn(DeviceIdentity{known.port.path, known.port.node, known.port.usbDevice, {},
+                                       bootSerial, {}, {}, {}},
+                        DeviceMode::BootLoader);
+        DeviceIdentity port;
+        port.node = "/dev/ttyACM1";
+        port.usbDevice = place;
+        port.serial = serial;
+        const DeviceMode asked = mode == "firmware" ? DeviceMode::Firmware
+                                 : mode == "boot"   ? DeviceMode::BootLoader
+                                                    : DeviceMode::Unknown;
+        const Verdict verdict = Identity::Judge(known, port, asked, number);
+        QVERIFY2(verdict.device == device, qPrintable(verdict.why));
+        QCOMPARE(verdict.why.isEmpty(), device);
+        // A port without USB behind it is proven by its device number alone.
+        if (place.isEmpty()) {
+            KnownDevice pty;
+            pty.port.node = "/dev/pts/3";
+            pty.deviceNumber = known.deviceNumber;
+            port.node = "/dev/pts/4";
+            QVERIFY(Identity::Judge(pty, port, DeviceMode::BootLoader).device);
+            QVERIFY(Identity::Judge(pty, port, DeviceMode::Firmware, known.deviceNumber).device);
+            QVERIFY(!Identity::Judge(pty, port, DeviceMode::Firmware, "F0").device);
+        }
+    }
+
+    // A device's lock is the kernel's: it ends with its process however that
+    // ends and another user's run takes it then; a live one refuses every
+    // other run, root's and a user's alike, naming its process; a lock file
+    // that cannot be opened refuses nothing.
+    void deviceLocks_data() {
+        QTest::addColumn<QString>("holder");
+        QTest::addColumn<bool>("taken");
+        QTest::newRow("a killed run's lock, taken by another user's run") << "killed" << true;
+        QTest::newRow("root's live run refuses a user's run") << "alive" << false;
+        QTest::newRow("a lock file that cannot be opened refuses nothing") << "unopenable" << true;
+    }
+    void deviceLocks() {
+        QFETCH(QString, holder);
+        QFETCH(bool, taken);
+        const passwd* nobody = ::getpwnam("nobody");
+        if (::geteuid() != 0 || !nobody)
+            QSKIP("needs root and the user nobody, to run the second run as another user");
+        // A folder as /run/lock is: every user's, sticky.
+        QByteArray folder = QDir::tempPath().toUtf8() + "/tembra-locks-XXXXXX";
+        QVERIFY(::mkdtemp(folder.data()) && ::chmod(folder.constData(), 01777) == 0);
+        Identity::Lock::SetFolder(QString::fromUtf8(folder));
+        DeviceIdentity device;
+        device.node = "/dev/ttyACM0";
+        device.usbDevice = "/sys/devices/usb1/1-1";
+        int ready[2];
+        QVERIFY(::pipe(ready) == 0);
+        pid_t first = -1;
+        if (holder == "unopenable") {
+            Identity::Lock lock;
+            QString who;
+            QVERIFY(lock.take(device, &who));
+            lock.release();
+            for (const QString& name : QDir(QString::fromUtf8(folder)).entryList(QDir::Files))
+                QVERIFY(::chmod(QFile::encodeName(folder + "/" + name).constData(), 0600) == 0);
+        } else if ((first = ::fork()) == 0) {
+            Identity::Lock lock;
+            QString who;
+            const char ok = lock.take(device, &who) ? 1 : 0;
+            if (::write(ready[1], &ok, 1) != 1 || holder == "killed")
+                ::raise(SIGKILL); // as a run ended by the out-of-memory killer
+            ::pause();
+            ::_exit(0);
+        } else {
+            char ok = 0;
+            QCOMPARE(::read(ready[0], &ok, 1), ssize_t(1));
+            QCOMPARE(ok, char(1));
+            if (holder == "killed")
+                ::waitpid(first, nullptr, 0);
+        }
+        int said[2];
+        QVERIFY(::pipe(said) == 0);
+        const pid_t second = ::fork();
+        if (second == 0) {
+            if (::setgid(nobody->pw_gid) != 0 || ::setuid(nobody->pw_uid) != 0)
+                ::_exit(3);
+            Identity::Lock lock;
+            QString who;
+            const bool got = lock.take(device, &who);
+            const QByteArray text = who.toUtf8();
+            const bool written = ::write(said[1], text.constData(), size_t(text.size())) >= 0;
+            ::_exit(got && written ? 0 : 1);
+        }
+        ::close(said[1]);
+        int status = 0;
+        ::waitpid(second, &status, 0);
+        char text[256] = {};
+        const ssize_t n = ::read(said[0], text, sizeof(text) - 1);
+        if (first > 0 && holder == "alive") {
+            ::kill(first, SIGKILL);
+            ::waitpid(first, nullptr, 0);
+        }
+        for (int fd : {ready[0], ready[1], said[0]})
+            ::close(fd);
+        QDir(QString::fromUtf8(folder)).removeRecursively();
+        Identity::Lock::SetFolder(QString());
+        QVERIFY(WIFEXITED(status));
+        QCOMPARE(WEXITSTATUS(status) == 0, taken);
+        if (!taken)
+            QVERIFY2(QByteArray(text, int(qMax<ssize_t>(n, 0)))
+                         .startsWith("process " + QByteArray::number(first)),
+                     text);
     }
 
     // The cached listing names the same ports as the system's own.

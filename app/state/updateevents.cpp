@@ -25,6 +25,7 @@ UpdateEvents::UpdateEvents() {
     // Known by name too, for queued connections and signal spies.
     qRegisterMetaType<UpdateEvents::Phase>("UpdateEvents::Phase");
     qRegisterMetaType<UpdateEvents::Failure>("UpdateEvents::Failure");
+    qRegisterMetaType<UpdateEvents::Loss>("UpdateEvents::Loss");
 }
 
 UpdateEvents* UpdateEvents::instance() {
@@ -43,6 +44,8 @@ void UpdateEvents::setPhase(Phase phase) {
     qCDebug(lcRun).noquote() << "update phase:" << phaseName(currentPhase) << "->"
                              << phaseName(phase);
     currentPhase = phase;
+    if (phase == Phase::Switching)
+        switched = true;
     emit PhaseChanged(phase);
 }
 
@@ -51,8 +54,10 @@ bool UpdateEvents::deviceMidUpdate() const {
     case Phase::Switching:
     case Phase::Transferring:
     case Phase::Verifying:
-    case Phase::Recovering:
         return true;
+    case Phase::Recovering:
+        // Lost before it was told to switch, it still runs its firmware.
+        return switched;
     case Phase::Checking:
     case Phase::Downloading:
         return Globals::IsUpdateMode;
@@ -84,6 +89,7 @@ bool UpdateEvents::deviceIdentified(const QString& version, const QString& firmw
         chosen ? !before.isEmpty() && !SameVersion(version, before) : SameVersion(version, offered);
     const bool afterUpdate =
         currentPhase == Phase::Restarting || (currentPhase == Phase::Recovering && backUpdated);
+    switched = false;
     qCInfo(lcRun).noquote() << "device identified on" << port << ": version" << version
                             << "firmware" << firmware << "device number" << deviceNumber;
     if (afterUpdate) {
@@ -97,6 +103,7 @@ bool UpdateEvents::deviceIdentified(const QString& version, const QString& firmw
 }
 
 void UpdateEvents::bootLoaderFound(const QString& model, const QString& port) {
+    switched = true;
     qCInfo(lcRun).noquote() << "device in its boot loader on" << port << ": model" << model;
     emit BootLoaderFound(model, port);
 }
@@ -165,10 +172,20 @@ void UpdateEvents::portUnavailable(const QString& port, const QString& reason) {
     emit PortUnavailable(port, reason);
 }
 
-void UpdateEvents::deviceLost(const QString& port, const QString& reason) {
-    qCWarning(lcRun).noquote() << "the device on" << port
-                               << "is looked for again during its update:" << reason;
-    emit DeviceLost(port, reason);
+void UpdateEvents::deviceLost(const QString& port, const QString& reason, Loss loss) {
+    static const char* const stages[] = {"while it was identified", "before its update began",
+                                         "during its update"};
+    qCWarning(lcRun).noquote() << QStringLiteral("the device on %1 went %2 (%3): it is looked for")
+                                      .arg(port, QLatin1String(stages[int(loss)]), reason);
+    emit DeviceLost(port, reason, loss);
+}
+
+void UpdateEvents::anotherDevice(const QString& port, const QString& other, const QString& own,
+                                 const QString& why) {
+    qCWarning(lcRun).noquote()
+        << QStringLiteral("another device is on %1: %2 (%3); this run's device, %4, is waited for")
+               .arg(port, other, why, own);
+    emit AnotherDevice(port, other, own);
 }
 
 void UpdateEvents::deviceNotAnswering(const QString& port) {
@@ -184,6 +201,7 @@ void UpdateEvents::deviceInUse(const QString& port, const QString& holder) {
 
 void UpdateEvents::reset() {
     currentPhase = Phase::Idle;
+    switched = false;
     before.clear();
     offered.clear();
     notes.clear();

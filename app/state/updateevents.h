@@ -31,6 +31,11 @@ public:
     enum class Failure { Port, Service, Download, Device };
     Q_ENUM(Failure)
 
+    // Where a lost device was: still being identified, before it was told
+    // to switch to its boot loader (nothing was sent to it), or after.
+    enum class Loss { Identification, BeforeSwitch, DuringUpdate };
+    Q_ENUM(Loss)
+
     // The one instance of the process.
     static UpdateEvents* instance();
 
@@ -39,6 +44,9 @@ public:
     // The device is in its boot loader, or may be: closing the tool now
     // leaves it there until it is updated.
     bool deviceMidUpdate() const;
+    // The device was told to switch to its boot loader, or found there, and
+    // has not answered in its firmware since.
+    bool deviceSwitched() const { return switched; }
 
     // An update was started by the user (or the command line) on a device
     // that reported version; "" when it began in the boot loader.
@@ -76,7 +84,11 @@ public:
     QDateTime lastFailureTime() const { return failedAt; }
     void portOpened(const QString& port);
     void portUnavailable(const QString& port, const QString& reason);
-    void deviceLost(const QString& port, const QString& reason);
+    void deviceLost(const QString& port, const QString& reason, Loss loss);
+    // A unit other than the run's device is on port: other and own name
+    // each ("D/N …"), why it is not the device.
+    void anotherDevice(const QString& port, const QString& other, const QString& own,
+                       const QString& why);
     void deviceNotAnswering(const QString& port);
     // Another run of the tool (holder: which process) holds the device on port.
     void deviceInUse(const QString& port, const QString& holder);
@@ -111,8 +123,9 @@ signals:
     void PortOpened(const QString& port);
     // The device's port is listed but cannot be opened, with the reason.
     void PortUnavailable(const QString& port, const QString& reason);
-    // The device's line went away during an update.
-    void DeviceLost(const QString& port, const QString& reason);
+    // The device's line went away (the run looks for it again).
+    void DeviceLost(const QString& port, const QString& reason, UpdateEvents::Loss loss);
+    void AnotherDevice(const QString& port, const QString& other, const QString& own);
     // The port opened, but the device does not answer the identification.
     void DeviceNotAnswering(const QString& port);
     void DeviceInUse(const QString& port, const QString& holder);
@@ -121,6 +134,7 @@ private:
     UpdateEvents();
 
     Phase currentPhase = Phase::Idle;
+    bool switched = false;
     QString before;
     QString offered;
     QString notes;

@@ -213,6 +213,51 @@ EXPECT_LOG="the same device, now: .*dummy_hcd.1" \
 EXPECT_LOG="installing the chosen file" \
     update_row "a chosen file, by-id link" "" --port '$(by_id 1)' --firmware '$SERVED'
 
+# A gadget's serial number string (read by the host at its next bind).
+set_serial() { # k serial ("" for none)
+    echo "$2" >"$GADGETS/g$1/strings/0x409/serialnumber"
+}
+
+# Device 1 pulled out mid-transfer, and another unit plugged into the same
+# port: it is identified and never sent the update start nor an image, and
+# the run fails, naming both (the bounds at a quarter).
+other_unit_row() { # name "sim arguments" [tool arguments...]
+    local name="$1" simargs="$2"
+    shift 2
+    wanted "$name" || return 0
+    # shellcheck disable=SC2086
+    start_device 1 --unplug-at 100 --return-after 3000 --return-firmware $simargs
+    local args=() a
+    for a in "$@"; do args+=("$(eval echo "$a")"); done
+    SCALE=0.25 run_tool "$name" "${args[@]}"
+    stop_devices
+    set_serial 1 TMB00001
+    local text after got
+    text=$(sed -n 's/.*"event":"error".*"text":"\([^"]*\)".*/\1/p' "$out" | tail -n 1)
+    after=$(sed -n '/^device: another unit$/,$p' "$WORK/dev1.out")
+    got="exit $code"
+    [ -n "$after" ] || got="$got, the other unit never came"
+    grep -q "boot loader running\|image received" <<<"$after" && got="$got, the other unit was updated"
+    grep -q "another device (D/N F1311520230010099999)" <<<"$text" || got="$got, not said: ${text:-nothing}"
+    local ok=no
+    [ "$got" = "exit 7" ] && ok=yes
+    report "$name" "exit 7" "$got" "$code" "$seconds" "$ok" "$log" "$WORK/$name.err" \
+        "$WORK/dev1.out"
+}
+other_unit_row "another unit in its port, by-id link" \
+    "--return-serial TMB00009 --return-watch-id F1311520230010099999" --port '$(by_id 1)'
+other_unit_row "a unit with its serial and another D/N in its port" \
+    "--return-watch-id F1311520230010099999" --port '$(by_path 1)'
+
+# A device without a USB serial number, found by the search and re-plugged
+# mid-transfer into the same port.
+if wanted "no serial number, re-plugged"; then
+    set_serial 1 ""
+    update_row "no serial number, re-plugged" \
+        "--unplug-at 100 --return-after 3000 --boot-ignores-update-start"
+    set_serial 1 TMB00001
+fi
+
 # Gone for good: a said failure, exit 7 (the bounds at a quarter).
 if wanted "gone for good"; then
     start_device 1 --unplug-at 100
@@ -252,5 +297,11 @@ desk_row() { # name [tool arguments...]
 desk_row "desk of four, --all" --all
 desk_row "desk of four, by-path links" --port '$(by_path 1)' --port '$(by_path 2)' \
     --port '$(by_path 3)' --port '$(by_path 4)'
+# Two of the four share one serial number: four devices all the same.
+if wanted "desk of four, two with one serial, --all"; then
+    set_serial 2 TMB00001
+    desk_row "desk of four, two with one serial, --all" --all
+    set_serial 2 TMB00002
+fi
 
 echo "RESULT|$passed|$failed"
