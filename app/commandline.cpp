@@ -323,7 +323,11 @@ QString CommandLine::IsoTime(const QDateTime& time) {
 }
 
 QString CommandLine::Describe(const QString& event, const QVariantMap& f) {
-    const auto text = [&f](const char* key) { return f.value(QLatin1String(key)).toString(); };
+    // What came from outside reaches the terminal as text, never as its
+    // control sequences.
+    const auto text = [&f](const char* key) {
+        return Utility::Displayable(f.value(QLatin1String(key)).toString());
+    };
     if (event == QLatin1String("start"))
         return text("mode") == QLatin1String("check") ? QStringLiteral("checking")
                                                       : QStringLiteral("updating");
@@ -340,8 +344,10 @@ QString CommandLine::Describe(const QString& event, const QVariantMap& f) {
                 ? QStringLiteral("version %1 is offered").arg(text("offeredVersion"))
                 : QStringLiteral("no update is offered (latest: %1)").arg(text("offeredVersion"));
         // What the release brings, under it, as plain text.
-        for (const QString& line : text("notes").split(QLatin1Char('\n'), Qt::SkipEmptyParts))
-            said += QStringLiteral("\n    ") + line;
+        for (const QString& line : f.value(QStringLiteral("notes"))
+                                       .toString()
+                                       .split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+            said += QStringLiteral("\n    ") + Utility::Displayable(line);
         return said;
     }
     if (event == QLatin1String("chosen"))
@@ -369,7 +375,9 @@ QString CommandLine::Describe(const QString& event, const QVariantMap& f) {
 }
 
 CommandLineRun::CommandLineRun(MainWindow* window, const Options& options)
-    : window(window), options(options) {
+    : window(window), options(options),
+      lines([this](const QString&, const QString& event, const QVariantMap& fields,
+                   const QDateTime& time) { writeEvent(event, fields, time); }) {
     UpdateEvents* events = UpdateEvents::instance();
     connect(events, &UpdateEvents::DeviceIdentified, this, &CommandLineRun::onIdentified);
     connect(events, &UpdateEvents::BootLoaderFound, this, &CommandLineRun::onBootLoader);
@@ -466,8 +474,6 @@ CommandLineRun::CommandLineRun(MainWindow* window, const Options& options)
              QStringLiteral("the device on %1 does not answer").arg(Globals::PortName.get()));
     });
 
-    heldTimer.setInterval(int(kCountedLineMs / 4));
-    connect(&heldTimer, &QTimer::timeout, this, [this] { printHeld(false); });
     cannotOpen.setSingleShot(true);
     connect(&cannotOpen, &QTimer::timeout, this, [this] { fail(PortUnavailable, cannotOpenText); });
     limit.setSingleShot(true);
@@ -478,8 +484,13 @@ CommandLineRun::CommandLineRun(MainWindow* window, const Options& options)
                {QStringLiteral("log"), LogFile::Path()}});
 }
 
-// The same line but for its numbers: a count that runs on.
-QString CommandLineRun::Counted(const QString& event, const QVariantMap& fields) {
+CountedLines::CountedLines(Writer writer, QObject* parent)
+    : QObject(parent), writer(std::move(writer)) {
+    timer.setInterval(int(kCountedLineMs / 4));
+    connect(&timer, &QTimer::timeout, this, &CountedLines::printDue);
+}
+
+QString CountedLines::Shape(const QString& event, const QVariantMap& fields) {
     if (event == QLatin1String("progress"))
         return event + QLatin1Char(' ') + fields.value(QStringLiteral("phase")).toString();
     static const QRegularExpression digits(QStringLiteral("[0-9]+"));
@@ -489,47 +500,74 @@ QString CommandLineRun::Counted(const QString& event, const QVariantMap& fields)
     return event + QLatin1Char(' ') + text.replace(digits, QStringLiteral("#"));
 }
 
-void CommandLineRun::emitEvent(const QString& event, const QVariantMap& fields) {
-    if (finished || outputClosed)
-        return;
-    // In text, a count that runs on (a status that changes only in its
-    // numbers, the progress of one phase) is printed at most once a second;
-    // the last of it always, before whatever else comes next.
-    if (!options.json) {
-        const QString counted = Counted(event, fields);
-        if (!counted.isEmpty()) {
-            QElapsedTimer& at = countedAt[counted];
-            if (at.isValid() && at.elapsed() < kCountedLineMs) {
-                held.insert(counted, {event, fields, QDateTime::currentDateTime()});
-                if (!heldTimer.isActive())
-                    heldTimer.start();
-                return;
-            }
-            held.remove(counted);
-            at.start();
-        } else {
-            printHeld(true);
+void CountedLines::add(const QString& source, const QString& event, const QVariantMap& fields,
+                       const QDateTime& time) {
+    const QString shape = Shape(event, fields);
+    if (!shape.isEmpty()) {
+        const QString key = source + QLatin1Char('\n') + shape;
+        const QElapsedTimer at = printedAt.value(key);
+        if (at.isValid() && at.elapsed() < kCountedLineMs) {
+            held.insert(key, {source, event, fields, time});
+            if (!timer.isActive())
+                timer.start();
+            return;
         }
+        held.remove(key);
+        printedAt[key].start();
     }
-    writeEvent(event, fields, QDateTime::currentDateTime());
+    // What was held back is older: it goes first.
+    flush();
+    writer(source, event, fields, time);
 }
 
-void CommandLineRun::printHeld(bool all) {
+void CountedLines::flush() {
+    print(held.keys());
+}
+
+void CountedLines::drop() {
+    held.clear();
+    timer.stop();
+}
+
+void CountedLines::printDue() {
+    QDateTime newest;
+    for (auto it = held.constBegin(); it != held.constEnd(); ++it) {
+        if (printedAt.value(it.key()).elapsed() >= kCountedLineMs &&
+            (!newest.isValid() || it->time > newest))
+            newest = it->time;
+    }
+    if (!newest.isValid())
+        return;
     QList<QString> due;
     for (auto it = held.constBegin(); it != held.constEnd(); ++it) {
-        if (all || countedAt.value(it.key()).elapsed() >= kCountedLineMs)
+        if (it->time <= newest)
             due << it.key();
     }
+    print(due);
+}
+
+void CountedLines::print(const QList<QString>& keys) {
+    QList<QString> due = keys;
     std::sort(due.begin(), due.end(), [this](const QString& a, const QString& b) {
         return held.value(a).time < held.value(b).time;
     });
-    for (const QString& shape : due) {
-        const Held line = held.take(shape);
-        countedAt[shape].start();
-        writeEvent(line.event, line.fields, line.time);
+    for (const QString& key : due) {
+        const Held line = held.take(key);
+        printedAt[key].start();
+        writer(line.source, line.event, line.fields, line.time);
     }
     if (held.isEmpty())
-        heldTimer.stop();
+        timer.stop();
+}
+
+void CommandLineRun::emitEvent(const QString& event, const QVariantMap& fields) {
+    if (finished || outputClosed)
+        return;
+    const QDateTime now = QDateTime::currentDateTime();
+    if (options.json)
+        writeEvent(event, fields, now);
+    else
+        lines.add(QString(), event, fields, now);
 }
 
 void CommandLineRun::writeEvent(const QString& event, const QVariantMap& fields,
@@ -555,7 +593,7 @@ void CommandLineRun::writeEvent(const QString& event, const QVariantMap& fields,
     // if it had been interrupted.
     outputClosed = true;
     const bool midUpdate = UpdateEvents::instance()->deviceMidUpdate();
-    held.clear();
+    lines.drop();
     qCWarning(lcApp).noquote() << "standard output cannot be written:"
                                << (midUpdate ? "the update goes on without it" : "ending the run");
     if (!midUpdate)
@@ -734,7 +772,7 @@ void CommandLineRun::waitForTheDevice() {
 }
 
 void CommandLineRun::fail(int code, const QString& text) {
-    printHeld(true);
+    lines.flush();
     QString said = text;
     // A device left in its boot loader waits there for its firmware: the
     // same command, run again, finds it there and finishes its update.
@@ -760,7 +798,7 @@ int CommandLineRun::Interrupted() {
 void CommandLineRun::finish(int code, const QString& outcome) {
     if (finished)
         return;
-    printHeld(true);
+    lines.flush();
     finished = true;
     limit.stop();
     cannotOpen.stop();

@@ -12,6 +12,7 @@
 #include <QTimer>
 #include <QVariantMap>
 #include <cstdio>
+#include <functional>
 
 class QDateTime;
 
@@ -85,6 +86,44 @@ int FailBeforeStart(const Options& options, int code, const QString& text);
 
 } // namespace CommandLine
 
+// Text lines for a person, in the order of their times: a count that runs
+// on (a status that changes only in its numbers, the progress of one phase)
+// is printed at most once a second for each source, and always its last,
+// before whatever comes after it. JSON keeps every event; this is text only.
+class CountedLines : public QObject {
+    Q_OBJECT
+public:
+    using Writer = std::function<void(const QString& source, const QString& event,
+                                      const QVariantMap& fields, const QDateTime& time)>;
+    explicit CountedLines(Writer writer, QObject* parent = nullptr);
+
+    void add(const QString& source, const QString& event, const QVariantMap& fields,
+             const QDateTime& time);
+    // Every line held back, in the order of their times.
+    void flush();
+    // Forgets what is held (nobody reads any more).
+    void drop();
+    // The same line but for its numbers, for a count; "" for any other line.
+    static QString Shape(const QString& event, const QVariantMap& fields);
+
+private:
+    struct Held {
+        QString source;
+        QString event;
+        QVariantMap fields;
+        QDateTime time;
+    };
+    // Prints the lines whose second is over, and every line older than them.
+    void printDue();
+    void print(const QList<QString>& keys);
+
+    Writer writer;
+    // By source and shape: the line held back, and when one was printed.
+    QHash<QString, Held> held;
+    QHash<QString, QElapsedTimer> printedAt;
+    QTimer timer;
+};
+
 // Drives one --check or --update run through the window's own flow and
 // reports it. It follows the run's events (UpdateEvents) alone: it reads no
 // widget and starts the update as the button does.
@@ -114,10 +153,6 @@ private:
     void finish(int code, const QString& outcome);
     void emitEvent(const QString& event, const QVariantMap& fields);
     void writeEvent(const QString& event, const QVariantMap& fields, const QDateTime& time);
-    // The lines held back in text (counts that run on), printed once their
-    // second is over, or all of them (before another line, at the end).
-    void printHeld(bool all);
-    static QString Counted(const QString& event, const QVariantMap& fields);
     void start();
     QString where() const;
 
@@ -147,13 +182,6 @@ private:
     QString lastStatus;
     // The last progress reported per phase, and the total it was out of.
     QHash<QString, QPair<qint64, qint64>> lastProgress;
-    struct Held {
-        QString event;
-        QVariantMap fields;
-        QDateTime time;
-    };
-    // By the shape of the count: the line held back, when one was printed.
-    QHash<QString, Held> held;
-    QHash<QString, QElapsedTimer> countedAt;
-    QTimer heldTimer;
+    // The lines of text mode, counts held back.
+    CountedLines lines;
 };

@@ -28,7 +28,16 @@ QString cell(const QString& text, int width) {
 } // namespace
 
 DeskRun::DeskRun(const Options& options, const QStringList& arguments)
-    : options(options), arguments(arguments) {}
+    : options(options), arguments(arguments),
+      lines([this](const QString& name, const QString& event, const QVariantMap& fields,
+                   const QDateTime& time) {
+          // Every line of it with the port's name (release notes have several).
+          say(stdout, QStringLiteral("%1: %2 %3: %4")
+                          .arg(name, time.toString(QStringLiteral("HH:mm:ss.zzz")), event,
+                               Describe(event, fields)
+                                   .replace(QLatin1Char('\n'),
+                                            QLatin1Char('\n') + name + QStringLiteral(": "))));
+      }) {}
 
 DeskRun::~DeskRun() {
     for (const auto& child : children) {
@@ -208,14 +217,9 @@ void DeskRun::onEvent(Child& child, QVariantMap event) {
                 QJsonDocument(QJsonObject::fromVariantMap(event)).toJson(QJsonDocument::Compact)));
         return;
     }
-    const QDateTime time =
-        QDateTime::fromString(event.value(QStringLiteral("time")).toString(), Qt::ISODateWithMs);
-    // Every line of it with the port's name (release notes have several).
-    say(stdout, QStringLiteral("%1: %2 %3: %4")
-                    .arg(child.name, time.toString(QStringLiteral("HH:mm:ss.zzz")), name,
-                         Describe(name, event)
-                             .replace(QLatin1Char('\n'),
-                                      QLatin1Char('\n') + child.name + QStringLiteral(": "))));
+    lines.add(child.name, name, event,
+              QDateTime::fromString(event.value(QStringLiteral("time")).toString(),
+                                    Qt::ISODateWithMs));
 }
 
 void DeskRun::onFinished(Child& child, int code) {
@@ -313,6 +317,7 @@ QString DeskRun::retryCommand() const {
 
 void DeskRun::summarise() {
     finished = true;
+    lines.flush();
     int failed = 0;
     QVariantList rows;
     for (const auto& child : children) {
@@ -360,15 +365,18 @@ void DeskRun::summarise() {
         const QString version = before == child->after || child->after.isEmpty()
                                     ? before
                                     : before + QStringLiteral(" -> ") + child->after;
+        // What the devices and children said reaches the terminal as text.
         table << QStringList{child->name,
-                             child->serial.isEmpty() ? QStringLiteral("-") : child->serial,
-                             child->deviceNumber,
-                             version,
+                             child->serial.isEmpty() ? QStringLiteral("-")
+                                                     : Utility::Displayable(child->serial),
+                             Utility::Displayable(child->deviceNumber),
+                             Utility::Displayable(version),
                              child->result,
                              QString::number(child->code),
                              QString::number(child->seconds(), 'f', 1) + QStringLiteral(" s"),
-                             child->log,
-                             child->result == kFailed ? child->error : QString()};
+                             Utility::Displayable(child->log),
+                             child->result == kFailed ? Utility::Displayable(child->error)
+                                                      : QString()};
     }
     QList<int> widths;
     for (int column = 0; column < headings.size(); ++column) {

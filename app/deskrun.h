@@ -75,6 +75,8 @@ private:
 
     CommandLine::Options options;
     QStringList arguments;
+    // Text mode's lines, each child's counts held back as a single run's are.
+    CountedLines lines;
     QString base;
     std::vector<std::unique_ptr<Child>> children;
     bool finished = false;

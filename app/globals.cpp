@@ -3,6 +3,7 @@
 #include "app/logging.h"
 #include "app/state/bounds.h"
 #include "app/state/updateevents.h"
+#include "util/utility.h"
 
 #include <QAccessible>
 #include <QElapsedTimer>
@@ -52,8 +53,12 @@ void reportStatus(QLabel* label, const UserText& text) {
 void ShowStatus(QLabel* label, const UserText& text, StatusKind kind) {
     if (!label)
         return;
-    tell(label, text.shown, kind);
-    label->setText(text.shown);
+    // A status holds words from outside (the service's, a port's, a file's
+    // name): always text, never markup, and nothing that acts instead of showing.
+    const QString shown = Utility::Displayable(text.shown);
+    label->setTextFormat(Qt::PlainText);
+    tell(label, shown, kind);
+    label->setText(shown);
     label->setProperty(kToldTenth, QVariant());
     reportStatus(label, text);
 }
@@ -75,6 +80,7 @@ void ShowProgress(QLabel* label, const UserText& text, qint64 done, qint64 total
         // Named, so that a new text alone tells nothing.
         label->setAccessibleName(label->text());
     }
+    label->setTextFormat(Qt::PlainText);
     label->setText(text.shown);
     reportStatus(label, text);
 }

@@ -534,6 +534,9 @@ void MainWindow::InitPC() {
 void MainWindow::sayCannotOpen(const QString& name) {
     qCDebug(lcApp).noquote() << "打不开" + name;
     const UserText reason = Platform::OpenFailureReason(serialPort);
+    // A restarted device that is back but busy is not one that did not come back.
+    if (UpdateEvents::instance()->phase() == UpdateEvents::Phase::Restarting)
+        restartedBusy = reason;
     UpdateEvents::instance()->portUnavailable(name, reason.english);
     const UserText text = UserText::Of("MainWindow", kCannotOpenText).arg(name).arg(reason);
     if (showsNoDevicePage(text.shown))

@@ -262,6 +262,8 @@ private:
     QTimer* switchTimer = nullptr;
     QTimer* restartTimer = nullptr;
     QTimer* updateStartTimer = nullptr;
+    // Why the restarted device's port did not open, while it is waited for.
+    UserText restartedBusy;
     // The window installs a file the user chose, for this one run.
     bool chosenForThisRun = false;
     // Keeps the computer awake while the device is mid-update.

@@ -13,8 +13,22 @@
 namespace {
 // The handler may only write to a descriptor; the event loop reads the other end.
 int signalPipe[2] = {-1, -1};
+// How long the tool is given to end by itself once asked: whatever holds it
+// up (a system call that does not return), a signal always ends it.
+const unsigned kEndWithinSeconds = 20;
+volatile std::sig_atomic_t asked = 0;
+
+void endNow(int) {
+    static const char said[] = "tembra-update-tool: stopped by a signal without ending in time\n";
+    const ssize_t written = ::write(STDERR_FILENO, said, sizeof(said) - 1);
+    (void)written;
+    ::_exit(130);
+}
 
 void onSignal(int) {
+    if (!asked)
+        ::alarm(kEndWithinSeconds);
+    asked = 1;
     const char byte = 1;
     const ssize_t written = ::write(signalPipe[0], &byte, 1);
     (void)written;
@@ -38,6 +52,10 @@ void QuitOnTerminationSignals() {
     action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
+    struct sigaction timeUp {};
+    timeUp.sa_handler = endNow;
+    sigemptyset(&timeUp.sa_mask);
+    ::sigaction(SIGALRM, &timeUp, nullptr);
     for (int signal : {SIGTERM, SIGINT, SIGHUP}) {
         struct sigaction inherited {};
         // nohup (or a service manager) ignored it on purpose.

@@ -83,6 +83,11 @@ const char* const kCloseNo = QT_TRANSLATE_NOOP("MainWindow", "Keep Updating");
 // the command line; and the way on.
 const char* const kRestartNotBackFailure = QT_TRANSLATE_NOOP(
     "MainWindow", "The device confirmed its new firmware and did not come back within %1 s");
+const char* const kRestartBusyFailure = QT_TRANSLATE_NOOP(
+    "MainWindow", "The device restarted with its new firmware, but %1 stayed busy for %2 s: %3");
+const char* const kAdviceFreePort = QT_TRANSLATE_NOOP(
+    "MainWindow", "Close the program that holds the port, then unplug the device and plug it in "
+                  "again.");
 const char* const kSilentFailure =
     QT_TRANSLATE_NOOP("MainWindow", "The device stopped answering during the update");
 const char* const kAdviceReplug =
@@ -370,6 +375,21 @@ void MainWindow::onRestartNotBack() {
     if (UpdateEvents::instance()->phase() != UpdateEvents::Phase::Restarting)
         return;
     const int seconds = Bounds::LostReturnMs() / 1000;
+    if (!restartedBusy.isEmpty()) {
+        // Back, but its port never opened: said as a busy port is, not as a
+        // device that did not come back.
+        const QString name = Globals::PortName;
+        qCWarning(lcApp).noquote() << "the device restarted, and its port" << name
+                                   << "stayed busy for" << seconds << "s:" << restartedBusy.english;
+        const UserText text =
+            UserText::Of("MainWindow", kRestartBusyFailure).arg(name).arg(seconds).arg(restartedBusy);
+        UpdateEvents::instance()->runFailed(UpdateEvents::Failure::Port, text,
+                                            UserText::Of("MainWindow", kAdviceFreePort));
+        auto* page = new NoDevice();
+        page->SetMessage(text, Globals::StatusKind::Alert);
+        setCentralWidget(page);
+        return;
+    }
     qCWarning(lcApp).noquote() << "the device confirmed its firmware, was told to restart and is"
                                << "not back after" << seconds << "s";
     UpdateEvents::instance()->runFailed(
@@ -511,7 +531,7 @@ void MainWindow::OfferFirmwareFile(const QString& path) {
         return;
     }
     const QString text = tr(kInstallQuestion)
-                             .arg(QFileInfo(firmware.path).fileName())
+                             .arg(Utility::Displayable(QFileInfo(firmware.path).fileName()))
                              .arg((firmware.data.size() + 1023) / 1024)
                              .arg(firmware.sha256.left(kShaShown))
                              .arg(Device::VersionInfo);
@@ -554,7 +574,8 @@ void MainWindow::dropEvent(QDropEvent* event) {
 }
 
 void MainWindow::noteFailure() {
-    forgetChosenFirmware();
+    // A file the user chose stays chosen for the next try: the window never
+    // installs other firmware than the one asked for.
     const UpdateEvents* events = UpdateEvents::instance();
     Globals::FailureLine =
         tr(kFailureLine)

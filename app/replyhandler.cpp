@@ -508,6 +508,7 @@ void MainWindow::handleCrcOrder() {
     UpdateEvents::instance()->setPhase(UpdateEvents::Phase::Restarting);
     // From here the device is waited for, for a bounded time, however it goes.
     restartTimer->start(Globals::RestartPauseMs + Bounds::LostReturnMs());
+    restartedBusy = UserText();
     Globals::SetStatusText(UserText::Of("MainWindow", kTextVerified));
     Globals::NoDeviceMessage = Globals::PlugInMessage;
     Globals::IsNeedResetDevice = true;

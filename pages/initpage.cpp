@@ -2,6 +2,7 @@
 
 #include "app/mainwindow.h"
 #include "device/xmodemdal.h"
+#include "util/utility.h"
 
 #include "pages/focusring.h"
 #include "pages/statusline.h"
@@ -10,6 +11,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QShortcut>
+#include <QTextDocument>
 
 namespace {
 const QRect kResultGeometry(20, 3, 499, 24);
@@ -31,12 +33,18 @@ InitPage::InitPage(QWidget* parent) : BaseUI(parent), ui(new Ui::InitPage) {
     ui->setupUi(this);
     // For a screen reader: each value with its caption, named before the
     // value is shown, so that each is told once.
-    ui->LbVersion->setAccessibleName(tr(kVersionName).arg(Device::VersionInfo));
-    ui->LbDN->setAccessibleName(tr(kNumberName).arg(Device::WatchId));
-    ui->LbFirmware->setAccessibleName(tr(kFirmwareName).arg(Device::DeviceInfo));
-    ui->LbDN->setText(Device::WatchId);
-    ui->LbFirmware->setText(Device::DeviceInfo);
-    ui->LbVersion->setText(Device::VersionInfo);
+    // What the device says of itself is shown as text, whatever it sent.
+    const QString version = Utility::Displayable(Device::VersionInfo);
+    const QString number = Utility::Displayable(Device::WatchId);
+    const QString firmware = Utility::Displayable(Device::DeviceInfo);
+    ui->LbVersion->setAccessibleName(tr(kVersionName).arg(version));
+    ui->LbDN->setAccessibleName(tr(kNumberName).arg(number));
+    ui->LbFirmware->setAccessibleName(tr(kFirmwareName).arg(firmware));
+    for (QLabel* value : {ui->LbVersion, ui->LbDN, ui->LbFirmware})
+        value->setTextFormat(Qt::PlainText);
+    ui->LbDN->setText(number);
+    ui->LbFirmware->setText(firmware);
+    ui->LbVersion->setText(version);
     Globals::StatusLabel = ui->LbDN;
     result = new QLabel(this);
     result->setObjectName(QStringLiteral("resultMsg"));
@@ -93,7 +101,9 @@ bool InitPage::eventFilter(QObject* watched, QEvent* event) {
 
 void InitPage::ShowFailure(const QString& text) {
     failure->setVisible(!text.isEmpty());
-    failure->setToolTip(text);
+    // A tooltip guesses its format: given as text made into markup, it shows the text.
+    failure->setToolTip(text.isEmpty() ? QString()
+                                       : Qt::convertFromPlainText(Utility::Displayable(text)));
     if (text == failure->text())
         return;
     Globals::ShowStatus(failure, text, Globals::StatusKind::Alert);

@@ -5,6 +5,7 @@
 #include <QFontMetrics>
 #include <QLabel>
 #include <QProgressBar>
+#include <QTextDocument>
 #include <QTextLayout>
 #include <QWidget>
 
@@ -106,6 +107,7 @@ ProgressPanel::ProgressPanel(QWidget* page) : QObject(page) {
     step->setGeometry(kStepGeometry);
     step->setAlignment(Qt::AlignCenter);
     step->setStyleSheet(QLatin1String(kStepStyle));
+    step->setTextFormat(Qt::PlainText);
     bar = new QProgressBar(page);
     bar->setObjectName(QStringLiteral("progressBar"));
     bar->setGeometry(kBarGeometry);
@@ -168,10 +170,11 @@ void ProgressPanel::onPhase(UpdateEvents::Phase phase, bool changed) {
     const QString brings = UpdateEvents::instance()->offeredNotes();
     const bool transferPage =
         phase == UpdateEvents::Phase::Transferring || phase == UpdateEvents::Phase::Verifying;
-    if (transferPage && !brings.isEmpty() && notes->toolTip() != brings) {
+    if (transferPage && !brings.isEmpty() && notes->accessibleDescription() != brings) {
         notes->ensurePolished(); // its style sheet's font, before the page is shown
         notes->setText(FirstLines(brings, notes->font(), notes->width(), kNotesLines));
-        notes->setToolTip(brings);
+        // A tooltip guesses its format: given as text made into markup, it shows the text.
+        notes->setToolTip(Qt::convertFromPlainText(brings));
         notes->setAccessibleDescription(brings);
     }
     notes->setVisible(transferPage && !brings.isEmpty());

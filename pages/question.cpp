@@ -7,6 +7,8 @@ namespace Question {
 QMessageBox* Ask(QWidget* over, const QString& title, const QString& text) {
     auto* box =
         new QMessageBox(QMessageBox::Question, title, text, QMessageBox::Yes | QMessageBox::No);
+    // A question may name a file or a device: it is text, never markup.
+    box->setTextFormat(Qt::PlainText);
     box->setDefaultButton(QMessageBox::No);
     box->setEscapeButton(QMessageBox::No);
     box->setAttribute(Qt::WA_DeleteOnClose);

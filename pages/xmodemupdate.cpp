@@ -592,9 +592,12 @@ void XModemUpdate::installChosen() {
     // Kept in the data folder, as it was read: the bytes sent are those
     // checked, whatever becomes of the file chosen.
     const QString path = Globals::AppPath + kChosenFile;
+    // Written out and checked before it takes the place of an earlier one:
+    // commit() does not report a write that fails while it flushes.
     QSaveFile kept(path);
     if (!kept.open(QIODevice::WriteOnly) ||
-        kept.write(chosenFirmware.data) != chosenFirmware.data.size() || !kept.commit()) {
+        kept.write(chosenFirmware.data) != chosenFirmware.data.size() || !kept.flush() ||
+        !kept.commit()) {
         const UserText why =
             pageText(kTextChosenNotKept).arg(QDir::cleanPath(path)).arg(kept.errorString());
         qCWarning(lcPages).noquote() << why.english;

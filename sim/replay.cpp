@@ -13,7 +13,6 @@
 #include <fstream>
 #include <poll.h>
 #include <pty.h>
-#include <regex>
 #include <sstream>
 #include <sys/ioctl.h>
 #include <termios.h>
@@ -72,6 +71,92 @@ bool parseNumber(const std::string& text, long low, long high, long* value) {
     return true;
 }
 
+// A bounded reader of one line: each step takes a fixed text, digits or
+// hex digits from where the last one ended, so that a line of any length
+// costs one pass and no recursion.
+class Cursor {
+public:
+    explicit Cursor(const std::string& text) : text(text) {}
+    bool take(const char* fixed) {
+        const size_t n = std::strlen(fixed);
+        if (text.compare(at, n, fixed) != 0)
+            return false;
+        at += n;
+        return true;
+    }
+    // At least one digit (and at most most), as text.
+    bool digits(std::string* out, size_t most = 20) {
+        const size_t from = at;
+        while (at < text.size() && at - from < most &&
+               std::isdigit(static_cast<unsigned char>(text[at])))
+            ++at;
+        *out = text.substr(from, at - from);
+        return at > from && (at >= text.size() || !std::isdigit(static_cast<unsigned char>(text[at])));
+    }
+    bool hexDigits(size_t count, std::string* out) {
+        if (text.size() - at < count)
+            return false;
+        for (size_t i = 0; i < count; ++i) {
+            if (!std::isxdigit(static_cast<unsigned char>(text[at + i])) ||
+                std::isupper(static_cast<unsigned char>(text[at + i])))
+                return false;
+        }
+        *out = text.substr(at, count);
+        at += count;
+        return true;
+    }
+    bool done() const { return at == text.size(); }
+    std::string rest() const { return text.substr(at); }
+
+private:
+    const std::string& text;
+    size_t at = 0;
+};
+
+// "2026-12-08 17:11:27.795 tembra.wire debug: <message>".
+bool wireLine(const std::string& text, std::string* time, std::string* message) {
+    static const char shape[] = "dddd-dd-dd dd:dd:dd.ddd";
+    const size_t n = sizeof(shape) - 1;
+    if (text.size() < n)
+        return false;
+    for (size_t i = 0; i < n; ++i) {
+        const bool digit = std::isdigit(static_cast<unsigned char>(text[i]));
+        if (shape[i] == 'd' ? !digit : text[i] != shape[i])
+            return false;
+    }
+    Cursor line(text);
+    line.take(text.substr(0, n).c_str());
+    if (!line.take(" tembra.wire debug: "))
+        return false;
+    *time = text.substr(0, n);
+    *message = line.rest();
+    return true;
+}
+
+// "sent, id 4: 6e 01 ..." or "received, id -1: ...": its kind and id; the
+// cursor is left at its bytes.
+bool dataLine(Cursor* line, WireEvent::Kind* kind, std::string* id) {
+    if (line->take("sent, id "))
+        *kind = WireEvent::Sent;
+    else if (line->take("received, id "))
+        *kind = WireEvent::Received;
+    else
+        return false;
+    const bool negative = line->take("-");
+    if (!line->digits(id) || !line->take(":"))
+        return false;
+    if (negative)
+        id->insert(0, "-");
+    line->take(" ");
+    return true;
+}
+
+// The line the log ends with when it reached its size limit.
+bool limitLine(const std::string& text) {
+    return text.find(" tembra.log warning: the log file reached its limit of ") !=
+           std::string::npos;
+}
+
 std::string hex(const std::vector<uint8_t>& bytes, size_t most = 48) {
     std::string out;
     char cell[4];
@@ -85,21 +170,14 @@ std::string hex(const std::vector<uint8_t>& bytes, size_t most = 48) {
 }
 } // namespace
 
-bool ReadWireLog(const std::string& path, std::vector<WireEvent>* events, std::string* why) {
+bool ReadWireLog(const std::string& path, std::vector<WireEvent>* events, std::string* why,
+                 std::string* note) {
     std::ifstream in(path, std::ios::binary);
     if (!in) {
         *why = "cannot read " + path;
         return false;
     }
     const std::string all((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    static const std::regex line(
-        R"(^(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3}) tembra\.wire debug: (.*)$)");
-    static const std::regex data(R"(^(sent|received), id (-?\d+): ?(.*)$)");
-    static const std::regex port(R"(^port (opened|closed|lost|found): .*$)");
-    static const std::regex formLine(R"(^log form: (\d+)$)");
-    // Form 2's packets.
-    static const std::regex packet(R"(^sent, id 36: packet (\d+), seq (\d+), crc ([0-9a-f]{4})$)");
-    static const std::regex run(R"(^packets, id 36: (\d+)-(\d+) acknowledged, crc sum (\d+)$)");
     long form = 0;
     long long first = -1;
     int number = 0;
@@ -115,7 +193,6 @@ bool ReadWireLog(const std::string& path, std::vector<WireEvent>* events, std::s
         // A log mailed or saved on Windows ends its lines with CR LF.
         if (!text.empty() && text.back() == '\r')
             text.pop_back();
-        std::smatch m;
         const auto cut = [&] {
             *why = path + " is truncated at line " + std::to_string(number);
             return false;
@@ -124,15 +201,28 @@ bool ReadWireLog(const std::string& path, std::vector<WireEvent>* events, std::s
             *why = path + ", line " + std::to_string(number) + ": " + what;
             return false;
         };
-        if (std::regex_match(text, m, formLine) && form == 0 && events->empty()) {
-            if (!parseNumber(m[1], 0, 1000000, &form) || form < OldestForm || form > NewestForm) {
-                *why = path + " is of an unsupported log form " + std::string(m[1]);
+        Cursor formLine(text);
+        std::string formText;
+        if (form == 0 && events->empty() && formLine.take("log form: ") &&
+            formLine.digits(&formText) && formLine.done()) {
+            if (!parseNumber(formText, 0, 1000000, &form) || form < OldestForm ||
+                form > NewestForm) {
+                *why = path + " is of an unsupported log form " + formText;
                 return false;
             }
             continue;
         }
+        // The log stopped at its size limit: what came after is not in it.
+        if (limitLine(text)) {
+            if (note)
+                *note = path + " ends at its size limit (line " + std::to_string(number) +
+                        "): the rest of that run was not recorded, and the replay ends there";
+            break;
+        }
+        std::string time;
+        std::string message;
         long long ms = 0;
-        if (!std::regex_match(text, m, line) || !parseTime(m[1], &ms)) {
+        if (!wireLine(text, &time, &message) || !parseTime(time, &ms)) {
             // The last line, cut before its wire text was whole.
             if (!complete && text.find("tembra.wire") != std::string::npos)
                 return cut();
@@ -148,40 +238,52 @@ bool ReadWireLog(const std::string& path, std::vector<WireEvent>* events, std::s
         if (first < 0)
             first = ms;
         WireEvent event{WireEvent::Sent, std::chrono::milliseconds(ms - first), {}, 0, number};
-        const std::string message = m[2];
-        std::smatch d;
-        if (form >= 2 && std::regex_match(message, d, packet)) {
+        std::string a;
+        std::string b;
+        std::string c;
+        Cursor packet(message);
+        Cursor run(message);
+        Cursor data(message);
+        Cursor port(message);
+        if (form >= 2 && packet.take("sent, id 36: packet ") && packet.digits(&a) &&
+            packet.take(", seq ") && packet.digits(&b) && packet.take(", crc ") &&
+            packet.hexDigits(4, &c) && packet.done()) {
             long seq = 0;
-            if (!parseNumber(d[1], 1, 0x7fffffffL, &event.first) ||
-                !parseNumber(d[2], 0, 255, &seq))
+            if (!parseNumber(a, 1, 0x7fffffffL, &event.first) || !parseNumber(b, 0, 255, &seq))
                 return bad("a packet number out of range");
             event.kind = WireEvent::Packet;
             event.order = 36;
             event.seq = static_cast<int>(seq);
-            event.crc = static_cast<uint32_t>(std::stoul(d[3], nullptr, 16));
-        } else if (form >= 2 && std::regex_match(message, d, run)) {
+            event.crc = static_cast<uint32_t>(std::stoul(c, nullptr, 16));
+        } else if (form >= 2 && run.take("packets, id 36: ") && run.digits(&a) && run.take("-") &&
+                   run.digits(&b) && run.take(" acknowledged, crc sum ") && run.digits(&c) &&
+                   run.done()) {
             long sum = 0;
-            if (!parseNumber(d[1], 1, 0x7fffffffL, &event.first) ||
-                !parseNumber(d[2], event.first, 0x7fffffffL, &event.last) ||
-                !parseNumber(d[3], 0, 0xffffffffL, &sum))
+            if (!parseNumber(a, 1, 0x7fffffffL, &event.first) ||
+                !parseNumber(b, event.first, 0x7fffffffL, &event.last) ||
+                !parseNumber(c, 0, 0xffffffffL, &sum))
                 return bad("a run of packets out of range");
             event.kind = WireEvent::Packets;
             event.order = 36;
             event.crc = static_cast<uint32_t>(sum);
-        } else if (std::regex_match(message, d, data)) {
+        } else if (dataLine(&data, &event.kind, &a)) {
             long order = 0;
-            if (!parseNumber(d[2], -0x7fffffffL, 0x7fffffffL, &order))
-                return bad("a command id out of range (" + std::string(d[2]) + ")");
-            event.kind = d[1] == "sent" ? WireEvent::Sent : WireEvent::Received;
+            if (!parseNumber(a, -0x7fffffffL, 0x7fffffffL, &order))
+                return bad("a command id out of range (" + a + ")");
             event.order = static_cast<int>(order);
-            if (!parseHex(d[3], &event.bytes))
+            if (!parseHex(data.rest(), &event.bytes))
                 return bad("bytes that are not two hex digits each");
-        } else if (std::regex_match(message, d, port)) {
-            const std::string what = d[1];
-            event.kind = what == "opened"   ? WireEvent::Opened
-                         : what == "closed" ? WireEvent::Closed
-                         : what == "lost"   ? WireEvent::Lost
-                                            : WireEvent::Found;
+        } else if (port.take("port ")) {
+            if (port.take("opened: "))
+                event.kind = WireEvent::Opened;
+            else if (port.take("closed: "))
+                event.kind = WireEvent::Closed;
+            else if (port.take("lost: "))
+                event.kind = WireEvent::Lost;
+            else if (port.take("found: "))
+                event.kind = WireEvent::Found;
+            else
+                continue;
         } else {
             continue;
         }

@@ -55,7 +55,9 @@ constexpr int NewestForm = 2;
 
 // The wire lines of a log; false (with why) when it has none, cannot be read,
 // is of a form not known here, or is cut off in the middle of a line.
-bool ReadWireLog(const std::string& path, std::vector<WireEvent>* events, std::string* why);
+// A log that ends at its size limit is read up to there; note then says so.
+bool ReadWireLog(const std::string& path, std::vector<WireEvent>* events, std::string* why,
+                 std::string* note = nullptr);
 
 class Replay {
 public:

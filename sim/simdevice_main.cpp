@@ -36,10 +36,13 @@ void pointLink(const std::string& link, const std::string& port) {
 int playLog(const std::string& log, const std::string& link, const std::string& imagePath) {
     std::vector<sim::WireEvent> events;
     std::string why;
-    if (!sim::ReadWireLog(log, &events, &why)) {
+    std::string note;
+    if (!sim::ReadWireLog(log, &events, &why, &note)) {
         std::fprintf(stderr, "replay: %s\n", why.c_str());
         return 2;
     }
+    if (!note.empty())
+        std::fprintf(stderr, "replay: %s\n", note.c_str());
     std::vector<uint8_t> image;
     if (!imagePath.empty()) {
         std::ifstream in(imagePath, std::ios::binary);

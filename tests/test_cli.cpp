@@ -1,11 +1,15 @@
 // The tool's command line, run as a service desk would: the real executable
 // against the simulated device and update service, each in its own process.
+#include "app/sleepinhibitor.h"
+#include "app/state/updateevents.h"
 #include "sim/firmwareimage.h"
+#include "sim/replay.h"
 
 #include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLocalServer>
 #include <QLockFile>
 #include <QProcess>
 #include <QRandomGenerator>
@@ -14,6 +18,7 @@
 #include <QtTest>
 #include <csignal>
 #include <memory>
+#include <sys/stat.h>
 
 namespace {
 const int kRunMs = 60000;
@@ -89,6 +94,14 @@ private:
             if (!logind.waitForReadyRead(10000) || !logind.readLine().startsWith("ready"))
                 return Result();
             env.insert("DBUS_SYSTEM_BUS_ADDRESS", address);
+        }
+        // A system bus that accepts connections and never says a word.
+        QLocalServer hungBus;
+        if (how == "hung bus") {
+            QLocalServer::removeServer(dir.filePath("hung-bus"));
+            if (!hungBus.listen(dir.filePath("hung-bus")))
+                return Result();
+            env.insert("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=" + dir.filePath("hung-bus"));
         }
         if (how == "usb" || how == "twins") // ports found in a made-up sysfs
             env.insert("TEMBRA_TEST_IDENTITY_ROOT", dir.filePath("usb"));
@@ -390,10 +403,21 @@ private slots:
                                                       "--service-url",
                                                       "http://127.0.0.1:1/"}
                                        << 0 << "firmware";
-        for (const char* bad : {"DIR/empty.bin", "DIR", "DIR/large.bin"})
+        // Each said for what it is; none can hold the run up before its limit.
+        for (const char* bad : {"DIR/empty.bin", "DIR", "DIR/large.bin", "DIR/fifo", "/dev/zero",
+                                "DIR/loop.bin"})
             QTest::newRow(qPrintable(QStringLiteral("a chosen file that is no firmware: ") + bad))
                 << none << none << QStringList{"--update", "--port", "LINK", "--firmware", bad} << 6
                 << "firmware";
+        QTest::newRow("a chosen file that cannot be kept (a full disk)")
+            << none << none
+            << QStringList{"--update", "--port", "LINK", "--firmware", "DIR/tembra-1.3.1.bin"} << 6
+            << "full disk";
+        // A system bus that takes the connection and never answers: the
+        // update goes on without keeping the computer awake.
+        QTest::newRow("a system bus that never answers")
+            << none << none << QStringList{"--update", "--port", "LINK", "--timeout", "40"} << 0
+            << "hung bus";
         QTest::newRow("a chosen file other than the one expected")
             << none << none << QStringList{"--update",
                                            "--port",
@@ -426,7 +450,7 @@ private:
         QFETCH(QString, how);
         if (how == "awake" && QStandardPaths::findExecutable("dbus-daemon").isEmpty())
             QSKIP("no dbus-daemon here: no private bus for a stand-in logind");
-        if (how == "firmware") { // a firmware image of 1.3.1, and files that are none
+        if (how == "firmware" || how == "full disk") { // a firmware image of 1.3.1, and files that are none
             QFile image(dir.filePath("tembra-1.3.1.bin"));
             const std::vector<uint8_t> bytes = sim::makeFirmwareImage(20000, 1, 3, 1);
             QVERIFY(image.open(QIODevice::WriteOnly) &&
@@ -436,6 +460,9 @@ private:
             QVERIFY(empty.open(QIODevice::WriteOnly));
             QFile large(dir.filePath("large.bin"));
             QVERIFY(large.open(QIODevice::WriteOnly) && large.resize(17 * 1024 * 1024));
+            QFile::link(dir.filePath("loop.bin"), dir.filePath("loop.bin"));
+            if (!QFileInfo::exists(dir.filePath("fifo")))
+                QVERIFY(::mkfifo(QFile::encodeName(dir.filePath("fifo")).constData(), 0600) == 0);
         }
         for (QString& arg : deviceArgs)
             arg.replace("DIR", dir.path());
@@ -461,6 +488,23 @@ private:
             QVERIFY(blocker.open(QIODevice::WriteOnly));
             args.removeAll("--data-dir");
         }
+        // The data folder on a small file system that is full.
+        struct Unmount {
+            QString at;
+            ~Unmount() {
+                if (!at.isEmpty())
+                    QProcess::execute("umount", {at});
+            }
+        } full;
+        if (how == "full disk") {
+            if (QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=16k", "tmpfs", data}) != 0)
+                QSKIP("no small file system can be mounted here (needs root)");
+            full.at = data;
+            QFile filler(data + "/filler");
+            QVERIFY(filler.open(QIODevice::WriteOnly));
+            while (filler.write(QByteArray(1024, 'x')) == 1024 && filler.flush()) {
+            }
+        }
         const bool help = args.contains("--help-all");
         if (!help && !window && how != "text")
             args << "--json";
@@ -482,6 +526,14 @@ private:
             if (code == 6) { // said, and nothing sent to the device
                 QCOMPARE(result.events.last().value("event").toString(), QStringLiteral("error"));
                 QVERIFY(!lines.contains("tembra.wire debug: sent"));
+                const QString text = result.events.last().value("text").toString();
+                const QHash<QString, QString> said = {
+                    {"DIR/fifo", "is not a regular file (a FIFO)"},
+                    {"/dev/zero", "is not a regular file (a character device)"},
+                    {"DIR/loop.bin", "its symbolic links form a loop"},
+                    {"DIR/empty.bin", "is empty"}};
+                const QString expected = said.value(args.value(args.indexOf("--firmware") + 1));
+                QVERIFY2(text.contains(expected), qPrintable(text));
                 return;
             }
             QFile chosen(dir.filePath("tembra-1.3.1.bin"));
@@ -499,6 +551,19 @@ private:
                 return;
             }
             QFAIL("no chosen event");
+        }
+        if (how == "full disk") { // said, and the device got nothing
+            QVERIFY2(result.events.last().value("text").toString().contains("Chosen.bin"),
+                     result.out.constData());
+            device.waitForReadyRead(200);
+            QVERIFY(!device.readAllStandardOutput().contains("boot loader running"));
+            return;
+        }
+        if (how == "hung bus") { // said once, and the update went on
+            QFile log(result.events.first().value("log").toString());
+            QVERIFY(log.open(QIODevice::ReadOnly));
+            QCOMPARE(log.readAll().count("cannot be kept awake during the update"), 1);
+            return;
         }
         if (how == "notes") { // plain text, of a bounded length
             QString notes;
@@ -689,6 +754,103 @@ private slots:
         QCOMPARE(result.code, 7);
     }
 
+    // A log may hold lines of any length the tool writes (a read of a
+    // megabyte); one that ends at the log's size limit is read up to there,
+    // and says so.
+    void readsLogsOfAnyLength() {
+        QFile recorded(QStringLiteral(TEMBRA_REPLAYS "/update.log"));
+        QVERIFY(recorded.open(QIODevice::ReadOnly));
+        const QByteArray text = recorded.readAll();
+        const int wire = text.indexOf(" tembra.wire debug: ");
+        const QByteArray stamp = text.mid(text.lastIndexOf('\n', wire) + 1,
+                                          wire - text.lastIndexOf('\n', wire) - 1);
+        const QByteArray huge = stamp + " tembra.wire debug: received, id 1: " +
+                                QByteArray("00 ").repeated(349999) + "00\n";
+        const QByteArray limit = stamp + " tembra.log warning: the log file reached its limit "
+                                         "of 10000000 bytes; nothing more is written to it\n";
+        const int middle = text.indexOf('\n', text.indexOf("sent, id 36: ")) + 1;
+        for (const QByteArray& log : {text + huge, text.left(middle) + limit}) {
+            QFile file(dir.filePath("any-length.log"));
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(log) == log.size());
+            file.close();
+            std::vector<sim::WireEvent> events;
+            std::string why;
+            std::string note;
+            QVERIFY2(sim::ReadWireLog(file.fileName().toStdString(), &events, &why, &note),
+                     why.c_str());
+            if (log.endsWith(huge)) {
+                QCOMPARE(events.back().bytes.size(), size_t(350000));
+                QVERIFY(note.empty());
+            } else {
+                QVERIFY2(QByteArray::fromStdString(note).contains("ends at its size limit"),
+                         note.c_str());
+                QCOMPARE(events.back().line, int(text.left(middle).count('\n')));
+            }
+        }
+    }
+
+    // The computer is kept awake no longer than the run: however it fails,
+    // and when it is let go while logind is still answering, the lock goes.
+    void awakeEndsWithTheRun() {
+        if (QStandardPaths::findExecutable("dbus-daemon").isEmpty())
+            QSKIP("no dbus-daemon here: no private bus for a stand-in logind");
+        QProcess bus;
+        bus.start("dbus-daemon", {"--session", "--nofork", "--print-address=1"});
+        QVERIFY(bus.waitForReadyRead(10000));
+        const QString address = QString::fromUtf8(bus.readLine().trimmed());
+        QProcess logind;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("DBUS_SESSION_BUS_ADDRESS", address);
+        logind.setProcessEnvironment(env);
+        logind.start(TEMBRA_TEST_LOGIND, QStringList());
+        QVERIFY(logind.waitForReadyRead(10000));
+        qputenv("DBUS_SYSTEM_BUS_ADDRESS", address.toUtf8());
+        UpdateEvents* events = UpdateEvents::instance();
+        events->reset();
+        QByteArray said;
+        const auto saw = [&](const QByteArray& what, int times) {
+            return QTest::qWaitFor(
+                [&] {
+                    logind.waitForReadyRead(20);
+                    said += logind.readAllStandardOutput();
+                    return said.count(what) >= times;
+                },
+                10000);
+        };
+        {
+            SleepInhibitor awake(true);
+            int round = 0;
+            for (const UpdateEvents::Phase failedIn :
+                 {UpdateEvents::Phase::Restarting, UpdateEvents::Phase::Recovering,
+                  UpdateEvents::Phase::Verifying}) {
+                ++round;
+                events->setPhase(UpdateEvents::Phase::Switching);
+                QVERIFY2(saw("inhibit sleep:idle block", round), said.constData());
+                QTRY_VERIFY_WITH_TIMEOUT(awake.held(), 10000);
+                events->setPhase(failedIn);
+                events->runFailed(UpdateEvents::Failure::Device, UserText("it failed"));
+                QVERIFY2(saw("released", round), said.constData());
+                QVERIFY(!awake.held());
+                events->setPhase(UpdateEvents::Phase::Idle);
+            }
+            // Let go and asked again before logind answered: one lock, and it goes.
+            events->setPhase(UpdateEvents::Phase::Switching);
+            events->setPhase(UpdateEvents::Phase::Idle);
+            events->setPhase(UpdateEvents::Phase::Switching);
+            QVERIFY(saw("inhibit sleep:idle block", round + 2));
+            QTRY_VERIFY_WITH_TIMEOUT(awake.held(), 10000);
+            QVERIFY(saw("released", round + 1)); // the first one's, given up at once
+            events->setPhase(UpdateEvents::Phase::Idle);
+            QVERIFY(saw("released", round + 2));
+        }
+        events->reset();
+        qunsetenv("DBUS_SYSTEM_BUS_ADDRESS");
+        for (QProcess* process : {&logind, &bus}) {
+            process->terminate();
+            process->waitForFinished(10000);
+        }
+    }
+
     // A log records a packet by its number, sequence and CRC, so that a
     // large image's update stays far below the log's limit; it replays to
     // its end, and with the image handed its packets are checked against it.
@@ -719,7 +881,7 @@ private slots:
             const bool same = handed == image.fileName();
             const Result replayed =
                 run({"--update", "--json", "--port", "LINK", "--service-url", "URL", "--data-dir",
-                     "DIR/large-again" + handed.right(9), "--timeout", same ? "60" : "3"});
+                     "DIR/large-again" + handed.right(9), "--timeout", "60"});
             device.waitForFinished(same ? 0 : 10000);
             const QByteArray said = device.readAllStandardError();
             if (same) {
@@ -777,13 +939,21 @@ private slots:
     }
 
     // A desk's summary in text: each row with its own time, a failed one with
-    // its reason; the desk's own log says it has no window.
+    // its reason, what a device says of itself as text; a count at most once
+    // a second; the desk's own log says it has no window.
     void deskSummaryInText() {
-        startSims({}, {});
-        const Result result = run({"--check", "--service-url", "URL", "--data-dir", "DIR/text",
-                                   "--timeout", "3", "--port", "LINK", "--port", "DIR/none"});
+        startSims({"--usb-root", dir.filePath("usb"), "--usb-serial", "TMB\x1b[2J01"}, {});
+        QElapsedTimer clock;
+        clock.start();
+        const Result result = run({"--update", "--service-url", "URL", "--data-dir", "DIR/text",
+                                   "--timeout", "10", "--port", "LINK", "--port", "DIR/none"},
+                                  "usb");
         QCOMPARE(result.code, 9);
         const QString out = QString::fromUtf8(result.out);
+        QVERIFY2(!out.contains(QChar(0x1b)) && out.contains("TMB\\x1b[2J01"), qPrintable(out));
+        const int counted =
+            int(out.count(QRegularExpression("by-id-tembra: \\S+ status:  firmware processing")));
+        QVERIFY2(counted >= 1 && counted <= clock.elapsed() / 1000 + 2, qPrintable(out));
         const QRegularExpression row(R"(^  (\S+)\s.*\s(\d+\.\d) s\s.*$)",
                                      QRegularExpression::MultilineOption);
         QHash<QString, double> seconds;
@@ -793,7 +963,7 @@ private slots:
         }
         QVERIFY2(seconds.size() == 2, qPrintable(out));
         QVERIFY2(seconds.value("by-id-tembra") + 1.0 < seconds.value("none"), qPrintable(out));
-        QVERIFY2(out.contains(QRegularExpression(R"(  none .* failed .*no end within 3 s)")),
+        QVERIFY2(out.contains(QRegularExpression(R"(  none .* failed .*no end within 10 s)")),
                  qPrintable(out));
         const QStringList logs = QDir(dir.filePath("text/logs")).entryList(QDir::Files);
         QCOMPARE(logs.size(), 1);

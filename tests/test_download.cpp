@@ -8,6 +8,7 @@
 #include "support/filesizecap.h"
 #include "support/logcapture.h"
 #include "support/rig.h"
+#include "util/utility.h"
 
 #include <QDir>
 #include <QDropEvent>
@@ -377,23 +378,31 @@ private slots:
         QTest::addColumn<QByteArray>("bytes"); // a file's
         QTest::addColumn<bool>("folder");
         QTest::addColumn<int>("answer"); // -1: no question
+        QTest::addColumn<QString>("name");
         const QByteArray image = toQBytes(sim::makeFirmwareImage(3000, 1, 3, 1));
-        QTest::newRow("dropped, yes") << true << image << false << int(QMessageBox::Yes);
-        QTest::newRow("Ctrl+O, Return") << false << image << false << int(Qt::Key_Return);
-        QTest::newRow("dropped, Escape") << true << image << false << int(Qt::Key_Escape);
-        QTest::newRow("a folder") << true << QByteArray() << true << -1;
-        QTest::newRow("an empty file, picked") << false << QByteArray() << false << -1;
+        const QString plain = "tembra-1.3.1.bin";
+        QTest::newRow("dropped, yes") << true << image << false << int(QMessageBox::Yes) << plain;
+        QTest::newRow("Ctrl+O, Return") << false << image << false << int(Qt::Key_Return) << plain;
+        QTest::newRow("dropped, Escape") << true << image << false << int(Qt::Key_Escape) << plain;
+        QTest::newRow("a folder") << true << QByteArray() << true << -1 << plain;
+        QTest::newRow("an empty file, picked") << false << QByteArray() << false << -1 << plain;
+        // Its name is text: markup, a line break and a direction override
+        // neither render nor act, and the size and SHA-256 stay in sight.
+        QTest::newRow("a name of markup, a line break and a direction override")
+            << true << image << false << int(Qt::Key_Escape)
+            << QString::fromUtf8("<b>tembra-1.3.1.bin<!--\n\u202enib");
     }
     void chosenFileIsAskedFirst() {
         QFETCH(bool, dropped);
         QFETCH(QByteArray, bytes);
         QFETCH(bool, folder);
         QFETCH(int, answer);
+        QFETCH(QString, name);
         Rig rig;
         rig.window->show();
         QVERIFY(QTest::qWaitForWindowActive(rig.window.get()));
         QTemporaryDir files;
-        const QString path = files.filePath(folder ? "tembra-1.3.1" : "tembra-1.3.1.bin");
+        const QString path = files.filePath(folder ? "tembra-1.3.1" : name);
         if (folder)
             QVERIFY(QDir().mkpath(path));
         else
@@ -434,10 +443,11 @@ private slots:
             QCOMPARE(box->objectName(), QStringLiteral("installQuestion"));
             const QString sha = QString::fromLatin1(
                 QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex().left(12));
-            QCOMPARE(box->text(),
-                     QStringLiteral("Install tembra-1.3.1.bin (3 KB, sha256 %1…) on the device "
-                                    "(now 1.2.7)?")
-                         .arg(sha));
+            QCOMPARE(box->textFormat(), Qt::PlainText);
+            QCOMPARE(box->text(), QStringLiteral("Install %1 (3 KB, sha256 %2…) on the device "
+                                                 "(now 1.2.7)?")
+                                      .arg(Utility::Displayable(name), sha));
+            QVERIFY(!box->text().contains('\n') && !box->text().contains(QChar(0x202e)));
             if (answer == QMessageBox::Yes)
                 box->button(QMessageBox::Yes)->click();
             else
@@ -456,6 +466,57 @@ private slots:
         }
         QVERIFY(rig.service.requests().empty());
         QVERIFY(!QFileInfo::exists(rig.downloadPath()));
+    }
+
+    // A file the user chose stays chosen after a failed try: the device,
+    // back in its boot loader, gets that file, and the service is never asked.
+    void chosenFileStaysAfterAFailure() {
+        sim::DeviceConfig config;
+        config.wrongCrcReplies = 1000;
+        Rig rig(config);
+        rig.window->show();
+        QVERIFY(QTest::qWaitForWindowActive(rig.window.get()));
+        QTemporaryDir files;
+        const QByteArray bytes = toQBytes(sim::makeFirmwareImage(3000, 1, 3, 1));
+        const QString path = files.filePath("tembra-1.3.1.bin");
+        writeFile(path, bytes);
+        QVERIFY(rig.identify());
+        rig.window->OfferFirmwareFile(path);
+        QMessageBox* box = nullptr;
+        QTRY_VERIFY_WITH_TIMEOUT(box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()),
+                                 kWait);
+        box->button(QMessageBox::Yes)->click();
+        QTRY_VERIFY_WITH_TIMEOUT(rig.status().contains("checksum that does not match"), 60000);
+        config.wrongCrcReplies = 0; // unplugged and plugged in again, it checks well
+        rig.device->configure(config);
+        rig.device->replug(300);
+        QTRY_VERIFY_WITH_TIMEOUT(rig.page<InitPage>() && Device::VersionInfo == "1.3.1", 60000);
+        QVERIFY(rig.service.requests().empty());
+        QCOMPARE(toQBytes(rig.device->receivedImage()).left(bytes.size()), bytes);
+    }
+
+    // Lost before anything was sent to it, the device is not waited for in
+    // the window: another one plugged in is shown, and not updated unasked.
+    void anotherDeviceAfterALossBeforeTheSwitch() {
+        Rig rig;
+        rig.service.setFault(sim::ServiceFault::SlowBody);
+        sim::DeviceConfig config;
+        config.watchId = "F1311520230010099999";
+        sim::SimDevice other(config);
+        rig.ports.reset();
+        rig.ports = std::make_unique<SimPorts>(
+            std::vector<sim::SimDevice*>{rig.device.get(), &other});
+        QVERIFY(rig.identify());
+        rig.pressUpdate();
+        QTRY_VERIFY_WITH_TIMEOUT(
+            UpdateEvents::instance()->phase() == UpdateEvents::Phase::Downloading, kWait);
+        rig.device->unplug();
+        QTRY_VERIFY_WITH_TIMEOUT(rig.status().contains("before its update began"), kWait);
+        other.plug();
+        QTRY_VERIFY_WITH_TIMEOUT(
+            rig.page<InitPage>() && Device::WatchId == QString::fromStdString(config.watchId), kWait);
+        QCOMPARE(UpdateEvents::instance()->phase(), UpdateEvents::Phase::Idle);
+        QVERIFY(!QTest::qWaitFor([&] { return other.firstEvent("frame:1C01", nullptr); }, 2000));
     }
 
     // What the release brings, under the bar: at most three lines that fit

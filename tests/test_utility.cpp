@@ -68,6 +68,9 @@ private slots:
         QFETCH(QByteArray, bytes);
         QFETCH(QString, text);
         QCOMPARE(Utility::Printable(bytes), text);
+        // What is shown to a person: escapes only for what would act.
+        QCOMPARE(Utility::Displayable(QString::fromUtf8("<b>ü\\x.bin\n\u202e\x1b[2J")),
+                 QString::fromUtf8("<b>ü\\x.bin\\x0a\\u202e\\x1b[2J"));
         QCOMPARE(Utility::Printable(QString::fromLatin1(bytes)).size() >= bytes.size(), true);
         QCOMPARE(Utility::Printable(QString::fromUtf8("版本\xef\xbf\xbd")),
                  QString::fromUtf8("版本\\ufffd"));

@@ -60,6 +60,24 @@ QString Printable(const QString& text) {
     return out;
 }
 
+QString Displayable(const QString& text) {
+    QString out;
+    out.reserve(text.size());
+    for (const QChar c : text) {
+        const ushort code = c.unicode();
+        const QChar::Category category = c.category();
+        if (category != QChar::Other_Control && category != QChar::Other_Format &&
+            category != QChar::Separator_Line && category != QChar::Separator_Paragraph &&
+            code != 0xFFFD)
+            out += c;
+        else if (code < 0x100)
+            out += QStringLiteral("\\x%1").arg(uint(code), 2, 16, QLatin1Char('0'));
+        else
+            out += QStringLiteral("\\u%1").arg(uint(code), 4, 16, QLatin1Char('0'));
+    }
+    return out;
+}
+
 QString ShellQuoted(const QString& argument) {
     // Anchored at the very end: "$" would also match before a final newline.
     static const QRegularExpression plain(QStringLiteral("^[A-Za-z0-9_./:=@%+,-]+\\z"));

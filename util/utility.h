@@ -24,6 +24,13 @@ QString Printable(const QByteArray& bytes);
 // The same for text: printable characters as they are, others as \xNN or \uNNNN.
 QString Printable(const QString& text);
 
+// Text from outside (a file name, a device's strings, a service's words) as
+// it may be shown to a person, in a label or on a terminal: what would act
+// instead of showing (control characters, line breaks, direction overrides
+// and the other invisible formatting characters) becomes a visible escape
+// (\x0a, \u202e); everything else stays as it is.
+QString Displayable(const QString& text);
+
 // An argument as a POSIX shell reads it back: as it is when it holds only
 // characters a shell takes literally, else in single quotes.
 QString ShellQuoted(const QString& argument);

@@ -2,6 +2,7 @@
 
 #include "web/weblog.h"
 
+#include <QHash>
 #include <QRegularExpression>
 
 #include <QJsonArray>
@@ -162,22 +163,55 @@ QHash<QString, QString> JsonParser::ParseCheckVersion(const QString& text) {
     return map;
 }
 
+namespace {
+// Entities read in one pass, so that "&amp;lt;" is the text "&lt;": named
+// ones and numbered ones (&#60; &#x3c;).
+QString decodeEntities(const QString& text) {
+    static const QRegularExpression entity(
+        QStringLiteral("&(#[0-9]{1,7}|#[xX][0-9a-fA-F]{1,6}|[a-zA-Z]{2,6});"));
+    static const QHash<QString, QString> named = {
+        {QStringLiteral("lt"), QStringLiteral("<")},    {QStringLiteral("gt"), QStringLiteral(">")},
+        {QStringLiteral("quot"), QStringLiteral("\"")}, {QStringLiteral("apos"), QStringLiteral("'")},
+        {QStringLiteral("nbsp"), QStringLiteral(" ")},  {QStringLiteral("amp"), QStringLiteral("&")}};
+    QString out;
+    int from = 0;
+    for (auto it = entity.globalMatch(text); it.hasNext();) {
+        const QRegularExpressionMatch match = it.next();
+        out += text.mid(from, match.capturedStart() - from);
+        from = match.capturedEnd();
+        const QString name = match.captured(1);
+        if (name.startsWith(QLatin1Char('#'))) {
+            bool ok = false;
+            const uint code = name.startsWith(QLatin1String("#x"), Qt::CaseInsensitive)
+                                  ? name.mid(2).toUInt(&ok, 16)
+                                  : name.mid(1).toUInt(&ok, 10);
+            if (ok && code > 0 && code <= 0x10FFFF && (code < 0xD800 || code > 0xDFFF)) {
+                const char32_t c = char32_t(code);
+                out += QString::fromUcs4(&c, 1);
+                continue;
+            }
+        } else if (named.contains(name)) {
+            out += named.value(name);
+            continue;
+        }
+        out += match.captured(0); // not an entity known here: kept as it is
+    }
+    return out + text.mid(from);
+}
+} // namespace
+
 QString JsonParser::PlainText(const QString& text, int maxChars) {
     // Enough of a long text is looked at to fill maxChars once its markup is gone.
-    QString plain = text.left(qMax(maxChars, 0) * 8);
-    static const QRegularExpression breaks(QStringLiteral("<\\s*(br|/p|/div|/li)[^>]*>"),
+    // Its entities are read first, so that what they spell ("&lt;h1&gt;") is
+    // markup dropped with the rest, never markup that a label renders.
+    QString plain = decodeEntities(text.left(qMax(maxChars, 0) * 8));
+    static const QRegularExpression breaks(QStringLiteral("<\\s*(br|/p|/div|/li)\\b[^<>]*>"),
                                            QRegularExpression::CaseInsensitiveOption);
-    static const QRegularExpression tags(QStringLiteral("<[^>]*>"));
+    // A tag begins with a letter, "/", "!" or "?": "a < b" is text.
+    static const QRegularExpression tags(
+        QStringLiteral("<!--.*?-->|<[/!?]?[A-Za-z][^<>]*>"),
+        QRegularExpression::DotMatchesEverythingOption);
     plain.replace(breaks, QStringLiteral("\n")).remove(tags);
-    const QList<QPair<QString, QString>> entities = {
-        {QStringLiteral("&lt;"), QStringLiteral("<")},
-        {QStringLiteral("&gt;"), QStringLiteral(">")},
-        {QStringLiteral("&quot;"), QStringLiteral("\"")},
-        {QStringLiteral("&#39;"), QStringLiteral("'")},
-        {QStringLiteral("&nbsp;"), QStringLiteral(" ")},
-        {QStringLiteral("&amp;"), QStringLiteral("&")}};
-    for (const auto& entity : entities)
-        plain.replace(entity.first, entity.second);
     QString out;
     for (const QChar c : plain) {
         if (c == QLatin1Char('\n'))

@@ -246,7 +246,7 @@ other_unit_row() { # name "sim arguments" [tool arguments...]
 }
 other_unit_row "another unit in its port, by-id link" \
     "--return-serial TMB00009 --return-watch-id F1311520230010099999" --port '$(by_id 1)'
-other_unit_row "a unit with its serial and another D/N in its port" \
+other_unit_row "a unit with its serial and another device number" \
     "--return-watch-id F1311520230010099999" --port '$(by_path 1)'
 
 # A device without a USB serial number, found by the search and re-plugged
