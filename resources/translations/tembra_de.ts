@@ -34,6 +34,34 @@
         <source>%1 has the SHA-256 %2, not the expected %3</source>
         <translation>%1 hat die SHA-256 %2, nicht die erwartete %3</translation>
     </message>
+    <message>
+        <source>%1 cannot be read: its symbolic links form a loop</source>
+        <translation>%1 kann nicht gelesen werden: seine symbolischen Verknüpfungen bilden eine Schleife</translation>
+    </message>
+    <message>
+        <source>%1 is not a regular file (%2)</source>
+        <translation>%1 ist keine gewöhnliche Datei (%2)</translation>
+    </message>
+    <message>
+        <source>a FIFO</source>
+        <translation>eine FIFO</translation>
+    </message>
+    <message>
+        <source>a character device</source>
+        <translation>ein zeichenorientiertes Gerät</translation>
+    </message>
+    <message>
+        <source>a block device</source>
+        <translation>ein blockorientiertes Gerät</translation>
+    </message>
+    <message>
+        <source>a socket</source>
+        <translation>ein Socket</translation>
+    </message>
+    <message>
+        <source>a file the system makes up as it is read, in %1</source>
+        <translation>eine Datei, die das System beim Lesen erzeugt, in %1</translation>
+    </message>
 </context>
 <context>
     <name>CommandLine</name>
@@ -195,6 +223,42 @@ Ohne Optionen öffnet es sein Fenster; --check und --update laufen ohne Fenster 
         <source>--firmware takes a file and goes with --update</source>
         <translation>--firmware erwartet eine Datei und gehört zu --update</translation>
     </message>
+    <message>
+        <source>Print the update history: what was updated, when, to what, from which file (newest last). No device and no network are needed.</source>
+        <translation>Den Aktualisierungsverlauf ausgeben: was wann worauf aus welcher Datei aktualisiert wurde (das Neueste zuletzt). Weder ein Gerät noch ein Netz ist nötig.</translation>
+    </message>
+    <message>
+        <source>With --history: the newest N records (default 50).</source>
+        <translation>Mit --history: die neuesten N Einträge (Vorgabe 50).</translation>
+    </message>
+    <message>
+        <source>With --history: print CSV, for a spreadsheet.</source>
+        <translation>Mit --history: CSV ausgeben, für eine Tabellenkalkulation.</translation>
+    </message>
+    <message>
+        <source>With --history: only the records of this device (its USB serial number or its device number).</source>
+        <translation>Mit --history: nur die Einträge dieses Geräts (seine USB-Seriennummer oder seine Gerätenummer).</translation>
+    </message>
+    <message>
+        <source>--history reads what was done: it goes without --check and --update</source>
+        <translation>--history liest, was getan wurde: es geht ohne --check und --update</translation>
+    </message>
+    <message>
+        <source>--csv, --device and --history-limit go with --history</source>
+        <translation>--csv, --device und --history-limit gehören zu --history</translation>
+    </message>
+    <message>
+        <source>--csv and --json exclude each other</source>
+        <translation>--csv und --json schließen einander aus</translation>
+    </message>
+    <message>
+        <source>--history-limit takes a whole number from 1 to 1000000</source>
+        <translation>--history-limit nimmt eine ganze Zahl von 1 bis 1000000</translation>
+    </message>
+    <message>
+        <source>--device takes a serial number or a device number</source>
+        <translation>--device nimmt eine Seriennummer oder eine Gerätenummer</translation>
+    </message>
 </context>
 <context>
     <name>InitPage</name>
@@ -245,6 +309,38 @@ Ohne Optionen öffnet es sein Fenster; --check und --update laufen ohne Fenster 
     <message>
         <source>Restarts the device, after asking first (Alt+2)</source>
         <translation>Startet das Gerät neu, nach einer Rückfrage (Alt+2)</translation>
+    </message>
+    <message>
+        <source>Firmware %1 is available</source>
+        <translation>Firmware %1 ist verfügbar</translation>
+    </message>
+    <message>
+        <source>Firmware %1 is available: %2</source>
+        <translation>Firmware %1 ist verfügbar: %2</translation>
+    </message>
+    <message>
+        <source>Up to date</source>
+        <translation>Auf dem neuesten Stand</translation>
+    </message>
+    <message>
+        <source>The update service cannot be reached now</source>
+        <translation>Der Aktualisierungsdienst ist gerade nicht erreichbar</translation>
+    </message>
+    <message>
+        <source>Chosen file: %1 (1.Update Firmware installs it)</source>
+        <translation>Gewählte Datei: %1 („1.Firmware aktualisieren“ installiert sie)</translation>
+    </message>
+    <message>
+        <source>This is the device on %1; the other device is left alone</source>
+        <translation>Dies ist das Gerät an %1; das andere Gerät bleibt unberührt</translation>
+    </message>
+    <message>
+        <source>This is the device on %1; the %2 other devices are left alone</source>
+        <translation>Dies ist das Gerät an %1; die %2 anderen Geräte bleiben unberührt</translation>
+    </message>
+    <message>
+        <source>%1 (serial %2)</source>
+        <translation>%1 (Seriennummer %2)</translation>
     </message>
 </context>
 <context>
@@ -401,6 +497,50 @@ Das Werkzeug jetzt schließen?</translation>
         <source>Choose another file.</source>
         <translation>Wählen Sie eine andere Datei.</translation>
     </message>
+    <message>
+        <source>Last updated %1 from %2 to %3</source>
+        <translation>Zuletzt aktualisiert am %1 von %2 auf %3</translation>
+    </message>
+    <message>
+        <source>Last updated %1 to %2</source>
+        <translation>Zuletzt aktualisiert am %1 auf %2</translation>
+    </message>
+    <message>
+        <source>Open the log folder</source>
+        <translation>Protokollordner öffnen</translation>
+    </message>
+    <message>
+        <source>Copy details</source>
+        <translation>Details kopieren</translation>
+    </message>
+    <message>
+        <source>Another device (%1) is on that port; the device being updated (%2) has not come back.</source>
+        <translation>An diesem Anschluss ist ein anderes Gerät (%1); das Gerät, das aktualisiert wird (%2), ist nicht zurückgekommen.</translation>
+    </message>
+    <message>
+        <source>The device that came back (%1) is not the one that was updated (%2)</source>
+        <translation>Das zurückgekommene Gerät (%1) ist nicht das aktualisierte (%2)</translation>
+    </message>
+    <message>
+        <source>Plug in the device that was updated to see which firmware it runs.</source>
+        <translation>Schließen Sie das aktualisierte Gerät an, um zu sehen, welche Firmware es hat.</translation>
+    </message>
+    <message>
+        <source>The device restarted with its new firmware, but %1 stayed busy for %2 s: %3</source>
+        <translation>Das Gerät ist mit seiner neuen Firmware neu gestartet, aber %1 blieb %2 s lang belegt: %3</translation>
+    </message>
+    <message>
+        <source>Close the program that holds the port, then unplug the device and plug it in again.</source>
+        <translation>Beenden Sie das Programm, das den Anschluss belegt, ziehen Sie dann das Gerät ab und schließen Sie es wieder an.</translation>
+    </message>
+    <message>
+        <source>Install %1 (%2 KB, sha256 %3…) on the device? It is in its boot loader: its version is not known.</source>
+        <translation>%1 (%2 KB, sha256 %3…) auf dem Gerät installieren? Es ist in seinem Bootloader: seine Version ist nicht bekannt.</translation>
+    </message>
+    <message>
+        <source>Details: Ctrl+L</source>
+        <translation>Details: Strg+L</translation>
+    </message>
 </context>
 <context>
     <name>NoDevice</name>
@@ -459,10 +599,6 @@ Das Werkzeug jetzt schließen?</translation>
         <translation>Fortschritt</translation>
     </message>
     <message>
-        <source>Restarting the device — keep it plugged in</source>
-        <translation>Das Gerät startet neu – lassen Sie es angeschlossen</translation>
-    </message>
-    <message>
         <source>Keep the device plugged in</source>
         <translation>Lassen Sie das Gerät angeschlossen</translation>
     </message>
@@ -485,6 +621,18 @@ Das Werkzeug jetzt schließen?</translation>
     <message>
         <source>What the release brings</source>
         <translation>Was die Version bringt</translation>
+    </message>
+    <message>
+        <source>Restarting the device</source>
+        <translation>Das Gerät startet neu</translation>
+    </message>
+    <message>
+        <source>Downloading the firmware</source>
+        <translation>Die Firmware wird heruntergeladen</translation>
+    </message>
+    <message>
+        <source>Sending the firmware</source>
+        <translation>Die Firmware wird gesendet</translation>
     </message>
 </context>
 <context>
@@ -588,6 +736,14 @@ Das Werkzeug jetzt schließen?</translation>
     <message>
         <source>The chosen file cannot be kept in %1: %2</source>
         <translation>Die gewählte Datei kann nicht in %1 abgelegt werden: %2</translation>
+    </message>
+    <message>
+        <source>The update service offers nothing for this device</source>
+        <translation>Der Aktualisierungsdienst bietet für dieses Gerät nichts an</translation>
+    </message>
+    <message>
+        <source>Your device is up to date (%1)</source>
+        <translation>Ihr Gerät ist auf dem neuesten Stand (%1)</translation>
     </message>
 </context>
 </TS>

@@ -34,6 +34,34 @@
         <source>%1 has the SHA-256 %2, not the expected %3</source>
         <translation>%1 的 SHA-256 为 %2，而不是预期的 %3</translation>
     </message>
+    <message>
+        <source>%1 cannot be read: its symbolic links form a loop</source>
+        <translation>无法读取 %1：其符号链接构成循环</translation>
+    </message>
+    <message>
+        <source>%1 is not a regular file (%2)</source>
+        <translation>%1 不是普通文件（%2）</translation>
+    </message>
+    <message>
+        <source>a FIFO</source>
+        <translation>FIFO 管道</translation>
+    </message>
+    <message>
+        <source>a character device</source>
+        <translation>字符设备</translation>
+    </message>
+    <message>
+        <source>a block device</source>
+        <translation>块设备</translation>
+    </message>
+    <message>
+        <source>a socket</source>
+        <translation>套接字</translation>
+    </message>
+    <message>
+        <source>a file the system makes up as it is read, in %1</source>
+        <translation>系统在读取时生成的文件，位于 %1</translation>
+    </message>
 </context>
 <context>
     <name>CommandLine</name>
@@ -195,6 +223,42 @@ Without options it opens its window; --check and --update run without one, and w
         <source>--firmware takes a file and goes with --update</source>
         <translation>--firmware 需要一个文件，并应与 --update 一起使用</translation>
     </message>
+    <message>
+        <source>Print the update history: what was updated, when, to what, from which file (newest last). No device and no network are needed.</source>
+        <translation>打印更新记录：何时更新了什么、更新到哪个版本、使用哪个文件（最新的在最后）。无需设备，也无需网络。</translation>
+    </message>
+    <message>
+        <source>With --history: the newest N records (default 50).</source>
+        <translation>与 --history 一起使用：最新的 N 条记录（默认 50）。</translation>
+    </message>
+    <message>
+        <source>With --history: print CSV, for a spreadsheet.</source>
+        <translation>与 --history 一起使用：打印 CSV，供电子表格使用。</translation>
+    </message>
+    <message>
+        <source>With --history: only the records of this device (its USB serial number or its device number).</source>
+        <translation>与 --history 一起使用：只显示此设备的记录（其 USB 序列号或设备号）。</translation>
+    </message>
+    <message>
+        <source>--history reads what was done: it goes without --check and --update</source>
+        <translation>--history 读取已完成的操作：不能与 --check 和 --update 一起使用</translation>
+    </message>
+    <message>
+        <source>--csv, --device and --history-limit go with --history</source>
+        <translation>--csv、--device 和 --history-limit 须与 --history 一起使用</translation>
+    </message>
+    <message>
+        <source>--csv and --json exclude each other</source>
+        <translation>--csv 和 --json 不能同时使用</translation>
+    </message>
+    <message>
+        <source>--history-limit takes a whole number from 1 to 1000000</source>
+        <translation>--history-limit 须为 1 到 1000000 之间的整数</translation>
+    </message>
+    <message>
+        <source>--device takes a serial number or a device number</source>
+        <translation>--device 须为序列号或设备号</translation>
+    </message>
 </context>
 <context>
     <name>InitPage</name>
@@ -245,6 +309,38 @@ Without options it opens its window; --check and --update run without one, and w
     <message>
         <source>Restarts the device, after asking first (Alt+2)</source>
         <translation>先询问，然后重启设备（Alt+2）</translation>
+    </message>
+    <message>
+        <source>Firmware %1 is available</source>
+        <translation>固件 %1 可用</translation>
+    </message>
+    <message>
+        <source>Firmware %1 is available: %2</source>
+        <translation>固件 %1 可用：%2</translation>
+    </message>
+    <message>
+        <source>Up to date</source>
+        <translation>已是最新</translation>
+    </message>
+    <message>
+        <source>The update service cannot be reached now</source>
+        <translation>目前无法连接更新服务</translation>
+    </message>
+    <message>
+        <source>Chosen file: %1 (1.Update Firmware installs it)</source>
+        <translation>已选择文件：%1（按“1.更新固件”安装）</translation>
+    </message>
+    <message>
+        <source>This is the device on %1; the other device is left alone</source>
+        <translation>这是 %1 上的设备；另一台设备不受影响</translation>
+    </message>
+    <message>
+        <source>This is the device on %1; the %2 other devices are left alone</source>
+        <translation>这是 %1 上的设备；其他 %2 台设备不受影响</translation>
+    </message>
+    <message>
+        <source>%1 (serial %2)</source>
+        <translation>%1（序列号 %2）</translation>
     </message>
 </context>
 <context>
@@ -401,6 +497,50 @@ Close the tool now?</source>
         <source>Choose another file.</source>
         <translation>请选择其他文件。</translation>
     </message>
+    <message>
+        <source>Last updated %1 from %2 to %3</source>
+        <translation>上次更新：%1，从 %2 更新到 %3</translation>
+    </message>
+    <message>
+        <source>Last updated %1 to %2</source>
+        <translation>上次更新：%1，更新到 %2</translation>
+    </message>
+    <message>
+        <source>Open the log folder</source>
+        <translation>打开日志文件夹</translation>
+    </message>
+    <message>
+        <source>Copy details</source>
+        <translation>复制详细信息</translation>
+    </message>
+    <message>
+        <source>Another device (%1) is on that port; the device being updated (%2) has not come back.</source>
+        <translation>该端口上是另一台设备（%1）；正在更新的设备（%2）尚未重新连接。</translation>
+    </message>
+    <message>
+        <source>The device that came back (%1) is not the one that was updated (%2)</source>
+        <translation>重新连接的设备（%1）不是已更新的设备（%2）</translation>
+    </message>
+    <message>
+        <source>Plug in the device that was updated to see which firmware it runs.</source>
+        <translation>请连接已更新的设备，查看其运行的固件。</translation>
+    </message>
+    <message>
+        <source>The device restarted with its new firmware, but %1 stayed busy for %2 s: %3</source>
+        <translation>设备已使用新固件重启，但 %1 在 %2 秒内一直被占用：%3</translation>
+    </message>
+    <message>
+        <source>Close the program that holds the port, then unplug the device and plug it in again.</source>
+        <translation>请关闭占用该端口的程序，然后拔下设备并重新连接。</translation>
+    </message>
+    <message>
+        <source>Install %1 (%2 KB, sha256 %3…) on the device? It is in its boot loader: its version is not known.</source>
+        <translation>要在设备上安装 %1（%2 KB，sha256 %3…）吗？设备处于引导程序中：其版本未知。</translation>
+    </message>
+    <message>
+        <source>Details: Ctrl+L</source>
+        <translation>详细信息：Ctrl+L</translation>
+    </message>
 </context>
 <context>
     <name>NoDevice</name>
@@ -459,10 +599,6 @@ Close the tool now?</source>
         <translation>进度</translation>
     </message>
     <message>
-        <source>Restarting the device — keep it plugged in</source>
-        <translation>设备正在重启——请保持连接</translation>
-    </message>
-    <message>
         <source>Keep the device plugged in</source>
         <translation>请保持设备连接</translation>
     </message>
@@ -485,6 +621,18 @@ Close the tool now?</source>
     <message>
         <source>What the release brings</source>
         <translation>此版本的更新内容</translation>
+    </message>
+    <message>
+        <source>Restarting the device</source>
+        <translation>正在重启设备</translation>
+    </message>
+    <message>
+        <source>Downloading the firmware</source>
+        <translation>正在下载固件</translation>
+    </message>
+    <message>
+        <source>Sending the firmware</source>
+        <translation>正在发送固件</translation>
     </message>
 </context>
 <context>
@@ -588,6 +736,14 @@ Close the tool now?</source>
     <message>
         <source>The chosen file cannot be kept in %1: %2</source>
         <translation>无法将所选文件保存到 %1：%2</translation>
+    </message>
+    <message>
+        <source>The update service offers nothing for this device</source>
+        <translation>更新服务没有为此设备提供任何内容</translation>
+    </message>
+    <message>
+        <source>Your device is up to date (%1)</source>
+        <translation>您的设备已是最新（%1）</translation>
     </message>
 </context>
 </TS>
