@@ -50,7 +50,7 @@ install(FILES docs/copyright ${TEMBRA_PACKAGE_DOCS}/changelog.gz
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME tembra-update-tool)
-set(CPACK_PACKAGE_VERSION 1.3.0)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR "Tembra")
 set(CPACK_PACKAGE_CONTACT "Tembra Update Tool developers <update-tool@tembra.example>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "firmware updater for Tembra wrist devices")

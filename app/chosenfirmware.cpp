@@ -23,7 +23,8 @@ const char* const kLoop =
     QT_TRANSLATE_NOOP("ChosenFirmware", "%1 cannot be read: its symbolic links form a loop");
 const char* const kFolder =
     QT_TRANSLATE_NOOP("ChosenFirmware", "%1 is a folder, not a firmware file");
-const char* const kNotRegular = QT_TRANSLATE_NOOP("ChosenFirmware", "%1 is not a regular file (%2)");
+const char* const kNotRegular =
+    QT_TRANSLATE_NOOP("ChosenFirmware", "%1 is not a regular file (%2)");
 const char* const kFifo = QT_TRANSLATE_NOOP("ChosenFirmware", "a FIFO");
 const char* const kCharDevice = QT_TRANSLATE_NOOP("ChosenFirmware", "a character device");
 const char* const kBlockDevice = QT_TRANSLATE_NOOP("ChosenFirmware", "a block device");
@@ -117,8 +118,9 @@ bool ChosenFirmware::Load(const QString& chosen, const QString& expectedSha256,
     }
     const QString madeUp = madeUpFileSystem(fd);
     if (!madeUp.isEmpty()) {
-        *why =
-            UserText::Of(kContext, kNotRegular).arg(path).arg(UserText::Of(kContext, kMadeUp).arg(madeUp));
+        *why = UserText::Of(kContext, kNotRegular)
+                   .arg(path)
+                   .arg(UserText::Of(kContext, kMadeUp).arg(madeUp));
         ::close(fd);
         return false;
     }

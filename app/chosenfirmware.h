@@ -11,7 +11,7 @@
 struct ChosenFirmware {
     QString path; // as chosen, made absolute
     QByteArray data;
-    QString sha256; // hex
+    QString sha256;   // hex
     int checksum = 0; // as the device reports it: the packets' CRC-16 added up
 
     bool isValid() const { return !data.isEmpty(); }

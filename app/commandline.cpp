@@ -4,6 +4,7 @@
 #include "app/logging.h"
 #include "app/mainwindow.h"
 #include "app/state/bounds.h"
+#include "app/state/history.h"
 #include "app/state/state.h"
 #include "app/translations.h"
 #include "device/portlist.h"
@@ -162,8 +163,23 @@ int Parse(const QStringList& arguments, Options* options) {
         QStringLiteral("force"),
         Text::tr("Update a device that already has the offered version (without it, the run ends "
                  "as up to date and nothing is sent to the device)."));
+    const QCommandLineOption history(
+        QStringLiteral("history"),
+        Text::tr("Print the update history: what was updated, when, to what, from which file "
+                 "(newest last). No device and no network are needed."));
+    const QCommandLineOption historyLimit(
+        QStringLiteral("history-limit"),
+        Text::tr("With --history: the newest N records (default 50)."), QStringLiteral("N"),
+        QStringLiteral("50"));
+    const QCommandLineOption csv(QStringLiteral("csv"),
+                                 Text::tr("With --history: print CSV, for a spreadsheet."));
+    const QCommandLineOption device(
+        QStringLiteral("device"),
+        Text::tr("With --history: only the records of this device (its USB serial number or "
+                 "its device number)."),
+        QStringLiteral("SERIAL-OR-D/N"));
     parser.addOptions({check, update, port, all, serviceUrl, dataDir, timeout, json, verbose, force,
-                       expectSha256, firmware});
+                       expectSha256, firmware, history, historyLimit, csv, device});
     for (const char* name : kToolkitValueOptions) {
         QCommandLineOption option(QString::fromLatin1(name), QString(), QStringLiteral("value"));
         option.setFlags(QCommandLineOption::HiddenFromHelp);
@@ -202,6 +218,11 @@ int Parse(const QStringList& arguments, Options* options) {
     options->firmware = parser.isSet(firmware) ? parser.value(firmware) : QString();
     options->serviceUrl = parser.value(serviceUrl);
     options->dataDir = parser.value(dataDir);
+    options->history = parser.isSet(history);
+    options->csv = parser.isSet(csv);
+    options->device = parser.value(device);
+    bool limited = false;
+    options->historyLimit = parser.value(historyLimit).toInt(&limited);
     bool number = false;
     options->timeoutSeconds = parser.value(timeout).toInt(&number);
     const QUrl url(options->serviceUrl, QUrl::StrictMode);
@@ -216,7 +237,20 @@ int Parse(const QStringList& arguments, Options* options) {
                options->timeoutSeconds > kMaxTimeoutSeconds) {
         error = Text::tr("--timeout takes a whole number of seconds from 1 to %1")
                     .arg(kMaxTimeoutSeconds);
-    } else if ((options->json || parser.isSet(timeout)) && !options->headless()) {
+    } else if (options->history && options->headless()) {
+        error = Text::tr("--history reads what was done: it goes without --check and --update");
+    } else if ((options->csv || parser.isSet(device) || parser.isSet(historyLimit)) &&
+               !options->history) {
+        error = Text::tr("--csv, --device and --history-limit go with --history");
+    } else if (options->csv && options->json) {
+        error = Text::tr("--csv and --json exclude each other");
+    } else if (!limited || options->historyLimit < 1 || options->historyLimit > 1000000) {
+        error = Text::tr("--history-limit takes a whole number from 1 to 1000000");
+    } else if (parser.isSet(device) && options->device.isEmpty()) {
+        error = Text::tr("--device takes a serial number or a device number");
+    } else if (options->json && !options->headless() && !options->history) {
+        error = Text::tr("--json and --timeout go with --check or --update");
+    } else if (parser.isSet(timeout) && !options->headless()) {
         error = Text::tr("--json and --timeout go with --check or --update");
     } else if (parser.isSet(port) && options->ports.contains(QString())) {
         error = Text::tr("--port takes a path");
@@ -281,6 +315,41 @@ int FailBeforeStart(const Options& options, int code, const QString& text) {
     return code;
 }
 
+int PrintHistory(const Options& options) {
+    QList<History::Record> records;
+    for (const History::Record& record : History::Read()) {
+        if (options.device.isEmpty() || record.isOf(options.device))
+            records << record;
+    }
+    records = records.mid(qMax(0, int(records.size()) - options.historyLimit));
+    if (options.csv) {
+        Print(stdout, History::Csv(records));
+        return Updated;
+    }
+    if (options.json) {
+        QString out;
+        for (const History::Record& record : records) {
+            QJsonObject event = record.toJson();
+            event.insert(QStringLiteral("event"), QStringLiteral("history"));
+            event.insert(QStringLiteral("time"), IsoTime(record.ended.toLocalTime()));
+            out += QString::fromUtf8(QJsonDocument(event).toJson(QJsonDocument::Compact)) +
+                   QLatin1Char('\n');
+        }
+        Print(stdout, out);
+        return Updated;
+    }
+    if (records.isEmpty()) {
+        Print(stdout, QStringLiteral("The update history (%1) holds no record%2.\n")
+                          .arg(History::Path(), options.device.isEmpty()
+                                                    ? QString()
+                                                    : QStringLiteral(" of ") +
+                                                          Utility::Displayable(options.device)));
+        return Updated;
+    }
+    Print(stdout, History::Table(records));
+    return Updated;
+}
+
 void Apply(const Options& options) {
     if (!options.dataDir.isEmpty())
         MainWindow::SetDataFolder(QFileInfo(options.dataDir).absoluteFilePath());
@@ -329,8 +398,12 @@ QString CommandLine::Describe(const QString& event, const QVariantMap& f) {
         return Utility::Displayable(f.value(QLatin1String(key)).toString());
     };
     if (event == QLatin1String("start"))
-        return text("mode") == QLatin1String("check") ? QStringLiteral("checking")
-                                                      : QStringLiteral("updating");
+        return QStringLiteral("%1 (log: %2)")
+            .arg(text("mode") == QLatin1String("check") ? QStringLiteral("checking")
+                                                        : QStringLiteral("updating"),
+                 f.value(QStringLiteral("log")).toString().isEmpty()
+                     ? QStringLiteral("none, it cannot be written")
+                     : text("log"));
     if (event == QLatin1String("device")) {
         if (f.value(QStringLiteral("bootLoader")).toBool())
             return QStringLiteral("in its boot loader, firmware %1 on %2")
@@ -479,9 +552,20 @@ CommandLineRun::CommandLineRun(MainWindow* window, const Options& options)
     limit.setSingleShot(true);
     connect(&limit, &QTimer::timeout, this, &CommandLineRun::onTimeout);
     limit.start(options.timeoutSeconds * 1000);
+    // An update run is a run of the update history, however it ends.
+    if (options.update)
+        window->history()->begin();
     emitEvent(QStringLiteral("start"),
               {{QStringLiteral("mode"), options.check ? "check" : "update"},
                {QStringLiteral("log"), LogFile::Path()}});
+    // A port that is not there is said at once, not only at the end.
+    if (!options.port.isEmpty() && !QFileInfo::exists(options.port)) {
+        const QString text = QStringLiteral("%1 does not exist; waiting for it up to %2 s")
+                                 .arg(options.port)
+                                 .arg(options.timeoutSeconds);
+        qCWarning(lcApp).noquote() << text;
+        emitEvent(QStringLiteral("status"), {{QStringLiteral("text"), text}});
+    }
 }
 
 CountedLines::CountedLines(Writer writer, QObject* parent)
@@ -679,6 +763,7 @@ void CommandLineRun::onAnswer(const QString& offeredVersion, bool updateNeeded,
     if (!updateNeeded) {
         emitEvent(QStringLiteral("done"), {{QStringLiteral("result"), "up to date"},
                                            {QStringLiteral("version"), versionBefore}});
+        upToDate = true;
         finish(Updated, QStringLiteral("up to date: no update is offered"));
         return;
     }
@@ -686,6 +771,7 @@ void CommandLineRun::onAnswer(const QString& offeredVersion, bool updateNeeded,
     if (same) {
         emitEvent(QStringLiteral("done"), {{QStringLiteral("result"), "up to date"},
                                            {QStringLiteral("version"), versionBefore}});
+        upToDate = true;
         finish(Updated, QStringLiteral("up to date: the device already has %1").arg(versionBefore));
     }
 }
@@ -741,8 +827,13 @@ QString CommandLineRun::where() const {
     QString stage;
     switch (UpdateEvents::instance()->phase()) {
     case UpdateEvents::Phase::Idle:
-        stage = !started ? QStringLiteral("searching for the device")
-                         : QStringLiteral("asking the update service");
+        if (!started && !portOpened && !options.port.isEmpty() && !QFileInfo::exists(options.port))
+            stage = QStringLiteral("waiting for %1, which never appeared").arg(options.port);
+        else if (!started)
+            stage = portOpened ? QStringLiteral("identifying the device")
+                               : QStringLiteral("searching for the device");
+        else
+            stage = QStringLiteral("asking the update service");
         break;
     case UpdateEvents::Phase::Checking:
         stage = QStringLiteral("asking the update service");
@@ -754,6 +845,8 @@ QString CommandLineRun::where() const {
         stage = QStringLiteral("updating the device");
         break;
     }
+    if (lastStatus.isEmpty())
+        return stage;
     return QStringLiteral("%1; last status: \"%2\"").arg(stage, lastStatus);
 }
 
@@ -800,6 +893,12 @@ void CommandLineRun::finish(int code, const QString& outcome) {
         return;
     lines.flush();
     finished = true;
+    if (options.update)
+        window->RecordRun(
+            code == Updated ? (upToDate ? QStringLiteral("up to date") : QStringLiteral("updated"))
+            : code == kInterrupted ? QStringLiteral("interrupted")
+                                   : QStringLiteral("failed"),
+            code, outcome);
     limit.stop();
     cannotOpen.stop();
     notBack.stop();

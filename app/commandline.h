@@ -55,6 +55,13 @@ struct Options {
     QString serviceUrl;
     QString dataDir;
     int timeoutSeconds = 600;
+    // --history: the update history read back, the newest historyLimit
+    // records, as a table, as JSON events or as CSV; of one device when
+    // device (a serial number or a device number) is given.
+    bool history = false;
+    int historyLimit = 50;
+    bool csv = false;
+    QString device;
     // Whether the run needs no window: --check or --update.
     bool headless() const { return check || update; }
     // Whether several devices are run, one child run each.
@@ -69,6 +76,9 @@ int Parse(const QStringList& arguments, Options* options);
 // Installs what the options replace before the window exists: the port, the
 // service's URL and the data folder.
 void Apply(const Options& options);
+
+// Prints the update history as options ask (--history); the exit code.
+int PrintHistory(const Options& options);
 
 // Writes text to a stream at once; false when it cannot be written.
 bool Print(FILE* stream, const QString& text);
@@ -171,6 +181,8 @@ private:
     QElapsedTimer lostFor;
     QString otherUnit;
     QString ownUnit;
+    // The run ended with nothing to install.
+    bool upToDate = false;
     bool started = false;
     bool bootLoader = false;
     bool portOpened = false;

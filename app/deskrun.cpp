@@ -3,6 +3,7 @@
 #include "app/chosenfirmware.h"
 #include "app/logging.h"
 #include "app/mainwindow.h"
+#include "app/state/history.h"
 #include "device/deviceidentity.h"
 #include "device/portlist.h"
 #include "util/utility.h"
@@ -53,6 +54,7 @@ QString DeskRun::ChildFolder(const QString& base, const QString& port) {
 }
 
 int DeskRun::Start() {
+    began = QDateTime::currentDateTime();
     // The desk's data folder: --data-dir, or the tool's own.
     base = MainWindow::DataFolder();
     // A chosen file that cannot be firmware fails the desk before any device.
@@ -217,9 +219,9 @@ void DeskRun::onEvent(Child& child, QVariantMap event) {
                 QJsonDocument(QJsonObject::fromVariantMap(event)).toJson(QJsonDocument::Compact)));
         return;
     }
-    lines.add(child.name, name, event,
-              QDateTime::fromString(event.value(QStringLiteral("time")).toString(),
-                                    Qt::ISODateWithMs));
+    lines.add(
+        child.name, name, event,
+        QDateTime::fromString(event.value(QStringLiteral("time")).toString(), Qt::ISODateWithMs));
 }
 
 void DeskRun::onFinished(Child& child, int code) {
@@ -318,21 +320,37 @@ QString DeskRun::retryCommand() const {
 void DeskRun::summarise() {
     finished = true;
     lines.flush();
+    // Whether each device updated now had been updated here before.
+    const QList<History::Record> past = History::Read();
+    for (const auto& child : children) {
+        if (child->result != QLatin1String("updated"))
+            continue;
+        bool before = false;
+        for (const History::Record& record : past) {
+            before = before ||
+                     (record.result == QLatin1String("updated") && record.ended < began &&
+                      (child->deviceNumber.isEmpty() ? record.isOf(child->serial)
+                                                     : record.deviceNumber == child->deviceNumber));
+        }
+        child->firstUpdate = !before;
+    }
     int failed = 0;
     QVariantList rows;
     for (const auto& child : children) {
         failed += child->result == kFailed ? 1 : 0;
-        QVariantMap row = {{QStringLiteral("port"), child->port},
-                           {QStringLiteral("serial"), child->serial},
-                           {QStringLiteral("deviceNumber"), child->deviceNumber},
-                           {QStringLiteral("versionBefore"), child->bootLoaderBefore
-                                                                 ? QVariant::fromValue(nullptr)
-                                                                 : QVariant(child->before)},
-                           {QStringLiteral("versionAfter"), child->after},
-                           {QStringLiteral("result"), child->result},
-                           {QStringLiteral("code"), child->code},
-                           {QStringLiteral("seconds"), child->seconds()},
-                           {QStringLiteral("log"), child->log}};
+        QVariantMap row = {
+            {QStringLiteral("port"), child->port},
+            {QStringLiteral("serial"), child->serial},
+            {QStringLiteral("deviceNumber"), child->deviceNumber},
+            {QStringLiteral("versionBefore"),
+             child->bootLoaderBefore ? QVariant::fromValue(nullptr) : QVariant(child->before)},
+            {QStringLiteral("versionAfter"), child->after},
+            {QStringLiteral("result"), child->result},
+            {QStringLiteral("code"), child->code},
+            {QStringLiteral("seconds"), child->seconds()},
+            {QStringLiteral("log"), child->log},
+            {QStringLiteral("firstUpdate"),
+             child->firstUpdate.isValid() ? child->firstUpdate : QVariant::fromValue(nullptr)}};
         if (!child->error.isEmpty())
             row.insert(QStringLiteral("error"), child->error);
         rows << row;
@@ -354,10 +372,11 @@ void DeskRun::summarise() {
         return;
     }
     // A table: one row per device, columns as wide as their longest text.
-    const QStringList headings = {
-        QStringLiteral("port"),    QStringLiteral("serial"), QStringLiteral("device number"),
-        QStringLiteral("version"), QStringLiteral("result"), QStringLiteral("exit"),
-        QStringLiteral("time"),    QStringLiteral("log"),    QStringLiteral("reason")};
+    const QStringList headings = {QStringLiteral("port"),          QStringLiteral("serial"),
+                                  QStringLiteral("device number"), QStringLiteral("version"),
+                                  QStringLiteral("result"),        QStringLiteral("first update"),
+                                  QStringLiteral("exit"),          QStringLiteral("time"),
+                                  QStringLiteral("log"),           QStringLiteral("reason")};
     QList<QStringList> table = {headings};
     for (const auto& child : children) {
         const QString before =
@@ -366,17 +385,19 @@ void DeskRun::summarise() {
                                     ? before
                                     : before + QStringLiteral(" -> ") + child->after;
         // What the devices and children said reaches the terminal as text.
-        table << QStringList{child->name,
-                             child->serial.isEmpty() ? QStringLiteral("-")
-                                                     : Utility::Displayable(child->serial),
-                             Utility::Displayable(child->deviceNumber),
-                             Utility::Displayable(version),
-                             child->result,
-                             QString::number(child->code),
-                             QString::number(child->seconds(), 'f', 1) + QStringLiteral(" s"),
-                             Utility::Displayable(child->log),
-                             child->result == kFailed ? Utility::Displayable(child->error)
-                                                      : QString()};
+        table << QStringList{
+            child->name,
+            child->serial.isEmpty() ? QStringLiteral("-") : Utility::Displayable(child->serial),
+            Utility::Displayable(child->deviceNumber),
+            Utility::Displayable(version),
+            child->result,
+            !child->firstUpdate.isValid() ? QStringLiteral("-")
+            : child->firstUpdate.toBool() ? QStringLiteral("yes")
+                                          : QStringLiteral("no"),
+            QString::number(child->code),
+            QString::number(child->seconds(), 'f', 1) + QStringLiteral(" s"),
+            Utility::Displayable(child->log),
+            child->result == kFailed ? Utility::Displayable(child->error) : QString()};
     }
     QList<int> widths;
     for (int column = 0; column < headings.size(); ++column) {

@@ -2,11 +2,13 @@
 
 #include "app/commandline.h"
 
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QObject>
 #include <QProcess>
 #include <QString>
 #include <QStringList>
+#include <QVariant>
 #include <QVariantMap>
 #include <memory>
 #include <vector>
@@ -56,6 +58,8 @@ private:
         QString result;
         QString error;
         QString log;
+        // Whether the history had no update of the device before this desk.
+        QVariant firstUpdate;
         int code = -1;
         bool done = false;
         // How long the device's run took: until it ended, or until now.
@@ -81,4 +85,6 @@ private:
     std::vector<std::unique_ptr<Child>> children;
     bool finished = false;
     int exitCode = 0;
+    // When the desk began: the history's records before it are the devices' past.
+    QDateTime began;
 };

@@ -15,6 +15,8 @@ ThreadComPort* ComPortThread = nullptr;
 QPointer<QLabel> StatusLabel;
 int RestartPauseMs = Bounds::RestartPauseMs();
 QString ResultLine;
+QString AnswerLine;
+QString LastUpdateLine;
 QString FailureLine;
 
 namespace {

@@ -24,6 +24,13 @@ extern int RestartPauseMs;
 // to 1.3.0"); the device information page shows it in a line of its own.
 // Empty once that device has gone.
 extern QString ResultLine;
+// What the last press came to when it installed nothing ("Your device is up
+// to date (1.2.7)"): the device page says it where it says what is offered,
+// until the next press or until the device goes.
+extern QString AnswerLine;
+// When the device shown was last updated here, and from what to what, as the
+// update history has it; "" for a device it has no update of.
+extern QString LastUpdateLine;
 // What the last attempt failed at, when, and the way on; the device
 // information page shows it in a line of its own until the next attempt
 // starts or the device goes.

@@ -8,6 +8,7 @@
 #include "app/toolkit.h"
 #include "app/translations.h"
 #include "device/deviceidentity.h"
+#include "device/portlist.h"
 #include "pages/xmodemupdate.h"
 
 #include <QApplication>
@@ -83,6 +84,9 @@ int main(int argc, char* argv[]) {
     const int early = CommandLine::Parse(arguments, &options);
     if (early >= 0)
         return early;
+    // What was done, read back: no device, no network, no window.
+    if (options.history)
+        return CommandLine::PrintHistory(options);
     // Chosen before the application exists: no X11 or Wayland is needed.
     if (options.headless())
         qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -141,6 +145,21 @@ int main(int argc, char* argv[]) {
         }
         XModemUpdate::SetChosenFirmware(firmware);
     }
+    // Without --port or --all a run is about the one device plugged in:
+    // with several, which one is not guessed.
+    if (options.headless() && options.port.isEmpty()) {
+        const QStringList ports = PortList::DescribedDevicePorts(PortList::Available());
+        if (ports.size() > 1) {
+            result = CommandLine::FailBeforeStart(
+                options, CommandLine::BadArguments,
+                QStringLiteral("%1 device ports were found (%2): name one with --port, or update "
+                               "them all with --all")
+                    .arg(ports.size())
+                    .arg(ports.join(QStringLiteral(", "))));
+            LogFile::Stop(true);
+            return result;
+        }
+    }
     // The device's lock comes before anything is opened: a run given a port
     // (a link that follows the device through its restart) holds that name
     // for the whole run, and a second run given it is refused having touched
@@ -150,7 +169,8 @@ int main(int argc, char* argv[]) {
     if (options.headless() && !nameLock.takeName(options.port, &holder)) {
         result = CommandLine::FailBeforeStart(
             options, CommandLine::AlreadyRunning,
-            QStringLiteral("Another run of the tool, %1, is using the device on %2; nothing was done")
+            QStringLiteral(
+                "Another run of the tool, %1, is using the device on %2; nothing was done")
                 .arg(holder, options.port));
         LogFile::Stop(true);
         return result;

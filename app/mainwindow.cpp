@@ -1,9 +1,14 @@
 #include "app/mainwindow.h"
 
+#include "app/logfile.h"
 #include "app/logging.h"
+#include "app/logreach.h"
+#include "app/offercheck.h"
+#include "app/offthread.h"
 #include "app/sleepinhibitor.h"
 #include "app/state/appfolder.h"
 #include "app/state/bounds.h"
+#include "app/state/history.h"
 #include "app/state/updateevents.h"
 #include "app/toolkit.h"
 #include "device/platform.h"
@@ -15,9 +20,14 @@
 #include "pages/initpage.h"
 #include "pages/xmodemupdate.h"
 #include "ui_mainwindow.h"
+#include "util/utility.h"
 
+#include <QApplication>
+#include <QClipboard>
+#include <QContextMenuEvent>
 #include <QCoreApplication>
 #include <QLabel>
+#include <QMenu>
 #include <QMouseEvent>
 #include <QPointer>
 #include <QSerialPort>
@@ -51,6 +61,13 @@ const int kReplyQuietMs = 20;
 const int kListingCheckMs = 1000;
 // Shown on the no-device page while the device's port is listed but cannot be opened.
 const char* const kCannotOpenText = QT_TRANSLATE_NOOP("MainWindow", "Cannot open %1: %2");
+// When the device shown was last updated, as the history has it.
+const char* const kLastUpdatedText =
+    QT_TRANSLATE_NOOP("MainWindow", "Last updated %1 from %2 to %3");
+const char* const kLastUpdatedToText = QT_TRANSLATE_NOOP("MainWindow", "Last updated %1 to %2");
+// The window's context menu.
+const char* const kShowLogText = QT_TRANSLATE_NOOP("MainWindow", "Open the log folder");
+const char* const kCopyDetailsText = QT_TRANSLATE_NOOP("MainWindow", "Copy details");
 // Shown from the moment the port is open until the device answers.
 const char* const kConnectingText =
     QT_TRANSLATE_NOOP("MainWindow", "Connecting to the device on %1…");
@@ -104,6 +121,20 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui::MainWi
     connect(updateStartTimer, &QTimer::timeout, this, &MainWindow::onUpdateStartUnanswered);
 
     connect(UpdateEvents::instance(), &UpdateEvents::RunFailed, this, &MainWindow::noteFailure);
+    recorder = new HistoryRecorder(this);
+    // In the window each update is a run of the history: it ends with its outcome.
+    if (!oneDevice) {
+        connect(UpdateEvents::instance(), &UpdateEvents::RunFailed, this,
+                [this](UpdateEvents::Failure kind, const QString& text) {
+                    static const int codes[] = {4, 5, 6, 7}; // port, service, download, device
+                    recorder->end(QStringLiteral("failed"), codes[int(kind)], text,
+                                  LogFile::Path());
+                });
+        connect(UpdateEvents::instance(), &UpdateEvents::NothingToInstall, this,
+                [this](const QString& text) {
+                    recorder->end(QStringLiteral("up to date"), 0, text, LogFile::Path());
+                });
+    }
     // The desktop's portal is asked too where there is a desktop: the window.
     awake = new SleepInhibitor(!oneDevice, this);
 
@@ -119,12 +150,33 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui::MainWi
     auto* open = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_O), this);
     connect(open, &QShortcut::activated, this, &MainWindow::ChooseFirmwareFile);
     setAcceptDrops(true);
+    // The log within reach: Ctrl+L shows it in the file manager; the
+    // window's context menu offers that and the details for support.
+    auto* log = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_L), this);
+    connect(log, &QShortcut::activated, this, &MainWindow::ShowLog);
+    // The window keeps the size of its pages.
+    setFixedSize(Globals::PageWidth, Globals::PageHeight);
+    // In the window, what the service offers the device is asked for as
+    // soon as it is identified, and shown on its page.
+    if (!oneDevice) {
+        offers = new OfferCheck(this);
+        connect(offers, &OfferCheck::Changed, this, [this] {
+            if (auto* page = qobject_cast<InitPage*>(centralWidget()))
+                page->ShowOffer();
+        });
+        connect(UpdateEvents::instance(), &UpdateEvents::DeviceIdentified, this,
+                [this](const QString& version, const QString&, const QString& number) {
+                    if (!recovering &&
+                        UpdateEvents::instance()->phase() == UpdateEvents::Phase::Idle)
+                        offers->ask(number, version);
+                    showLastUpdate(number, known.port.serial);
+                });
+    }
 
     if (alreadyRunning) {
         qCWarning(lcApp).noquote() << "another instance holds" << Globals::AppPath
                                    << ": neither the port nor the files are touched";
-        auto* page = new NoDevice();
-        page->SetMessage(UserText::Of("MainWindow", kAlreadyRunningText));
+        auto* page = new NoDevice(UserText::Of("MainWindow", kAlreadyRunningText));
         setCentralWidget(page);
         return;
     }
@@ -161,6 +213,9 @@ QString MainWindow::DataFolder() {
 }
 
 MainWindow::~MainWindow() {
+    if (!oneDevice && recorder->recording())
+        recorder->end(QStringLiteral("interrupted"), 130,
+                      QStringLiteral("the window was closed during the update"), LogFile::Path());
     StopPortThreads();
     forgetDevice();
     if (Globals::MainWin == this)
@@ -408,6 +463,70 @@ void MainWindow::SearchComPort() {
     Globals::ComPortThread->start(QThread::InheritPriority);
 }
 
+void MainWindow::showLastUpdate(const QString& number, const QString& serial) {
+    // Read off the GUI thread: the history is a file, which may be slow to come.
+    RunOffThread<History::Record>(
+        this,
+        [number, serial] {
+            History::Record last;
+            for (const History::Record& record : History::Read()) {
+                if (record.result == QLatin1String("updated") &&
+                    (number.isEmpty() ? record.isOf(serial) : record.deviceNumber == number))
+                    last = record;
+            }
+            return last;
+        },
+        [this, number](const History::Record& last) {
+            if (Device::WatchId != number)
+                return; // another device by now
+            Globals::LastUpdateLine =
+                !last.ended.isValid() ? QString()
+                : last.bootLoaderBefore || last.versionBefore.isEmpty()
+                    ? tr(kLastUpdatedToText)
+                          .arg(
+                              last.ended.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm")),
+                              Utility::Displayable(last.versionAfter))
+                    : tr(kLastUpdatedText)
+                          .arg(
+                              last.ended.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm")),
+                              Utility::Displayable(last.versionBefore),
+                              Utility::Displayable(last.versionAfter));
+            if (auto* page = qobject_cast<InitPage*>(centralWidget()))
+                page->ShowNote();
+        });
+}
+
+void MainWindow::RecordRun(const QString& result, int exitCode, const QString& reason) {
+    recorder->end(result, exitCode, reason, LogFile::Path());
+}
+
+void MainWindow::ShowLog() {
+    const QString path = LogFile::Path();
+    if (path.isEmpty()) {
+        qCInfo(lcApp).noquote() << "there is no log file to show: it could not be written";
+        return;
+    }
+    LogReach::ShowInFolder(this, path);
+}
+
+void MainWindow::CopyDetails() {
+    QString device;
+    if (known.isSet())
+        device = QStringLiteral("%1, %2").arg(Globals::PortName.get(), known.name());
+    QApplication::clipboard()->setText(
+        LogReach::Details(LogFile::Path(), device, Globals::FailureLine));
+    qCInfo(lcApp).noquote() << "the details were copied to the clipboard";
+}
+
+void MainWindow::contextMenuEvent(QContextMenuEvent* event) {
+    QMenu menu(this);
+    menu.setObjectName(QStringLiteral("windowMenu"));
+    QAction* log = menu.addAction(tr(kShowLogText), this, &MainWindow::ShowLog);
+    log->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_L));
+    menu.addAction(tr(kCopyDetailsText), this, &MainWindow::CopyDetails);
+    menu.exec(event->globalPos());
+}
+
 void MainWindow::FocusPage(QWidget* page) {
     auto* base = qobject_cast<BaseUI*>(page);
     QWidget* button = base ? base->mainButton() : nullptr;
@@ -418,9 +537,10 @@ void MainWindow::FocusPage(QWidget* page) {
 }
 
 void MainWindow::StartUpdate() {
-    // A new attempt: what failed before is no news (what was done stays
-    // while the device does).
+    // A new attempt: what failed before, and what the last press answered,
+    // are no news (what was done stays while the device does).
     Globals::FailureLine.clear();
+    Globals::AnswerLine.clear();
     if (Globals::HasDevicePort()) {
         UpdateEvents* events = UpdateEvents::instance();
         events->updateStarted(Device::VersionInfo);
@@ -483,13 +603,11 @@ void MainWindow::showNoDevice() {
     if (!recovering) {
         Globals::ResultLine.clear();
         Globals::FailureLine.clear();
+        Globals::AnswerLine.clear();
+        Globals::LastUpdateLine.clear();
     }
-    if (!showsNoDevicePage(text.shown)) {
-        auto* page = new NoDevice();
-        if (recovering)
-            page->SetMessage(text);
-        AddControl(page);
-    }
+    if (!showsNoDevicePage(text.shown))
+        AddControl(recovering ? new NoDevice(text) : new NoDevice());
     SearchComPort();
 }
 
@@ -541,8 +659,7 @@ void MainWindow::sayCannotOpen(const QString& name) {
     const UserText text = UserText::Of("MainWindow", kCannotOpenText).arg(name).arg(reason);
     if (showsNoDevicePage(text.shown))
         return;
-    auto* page = new NoDevice();
-    page->SetMessage(text);
+    auto* page = new NoDevice(text);
     AddControl(page);
 }
 

@@ -11,7 +11,10 @@
 #include <functional>
 #include <type_traits>
 
+class HistoryRecorder;
+class OfferCheck;
 class QCloseEvent;
+class QContextMenuEvent;
 class QDragEnterEvent;
 class QDropEvent;
 class QMouseEvent;
@@ -96,6 +99,19 @@ public:
     void ChooseFirmwareFile();
     bool CanChooseFirmware() const;
 
+    // Looks in the update history (off the GUI thread) for when the device
+    // was last updated, for its page.
+    void showLastUpdate(const QString& number, const QString& serial);
+    // The command line's run has ended: its record goes to the update
+    // history (result: "updated", "up to date", "failed", "interrupted").
+    void RecordRun(const QString& result, int exitCode, const QString& reason);
+    HistoryRecorder* history() const { return recorder; }
+
+    // This run's log: shown in the file manager (Ctrl+L), and the details
+    // for support (its path, the device, the last failure) on the clipboard.
+    void ShowLog();
+    void CopyDetails();
+
 signals:
     void ComPortDissappear();
 
@@ -103,6 +119,7 @@ protected:
     // Mid-update the user is asked first; the answer defaults to staying.
     void closeEvent(QCloseEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
     void dropEvent(QDropEvent* event) override;
 
 public slots:
@@ -268,6 +285,10 @@ private:
     bool chosenForThisRun = false;
     // Keeps the computer awake while the device is mid-update.
     SleepInhibitor* awake = nullptr;
+    // What the service offers the device shown (the window only).
+    OfferCheck* offers = nullptr;
+    // The record of the run (or, in the window, of each update) for the history.
+    HistoryRecorder* recorder = nullptr;
     // The device of this run, the port opened for it now, and the lock that
     // keeps other runs off it.
     KnownDevice known;

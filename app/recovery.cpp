@@ -17,6 +17,9 @@
 #include "util/utility.h"
 
 #include "app/chosenfirmware.h"
+#include "app/logfile.h"
+#include "app/offercheck.h"
+#include "app/state/history.h"
 
 #include <QCloseEvent>
 #include <QDragEnterEvent>
@@ -102,6 +105,11 @@ const char* const kInstallTitle = QT_TRANSLATE_NOOP("MainWindow", "Install this 
 const char* const kInstallQuestion =
     QT_TRANSLATE_NOOP("MainWindow", "Install %1 (%2 KB, sha256 %3…) on the device (now %4)?");
 const char* const kAdviceOtherFile = QT_TRANSLATE_NOOP("MainWindow", "Choose another file.");
+const char* const kInstallBootQuestion = QT_TRANSLATE_NOOP(
+    "MainWindow", "Install %1 (%2 KB, sha256 %3…) on the device? It is in its boot loader: its "
+                  "version is not known.");
+// How a failure line ends: where the whole story is.
+const char* const kDetailsText = QT_TRANSLATE_NOOP("MainWindow", "Details: Ctrl+L");
 // Hex digits of the SHA-256 the question shows.
 const int kShaShown = 12;
 const char* const kWrongChecksumFailure = QT_TRANSLATE_NOOP(
@@ -148,8 +156,8 @@ bool MainWindow::chooseDevice(const QString& name, DeviceMode expected) {
         if (known.port.isUsb() && !identity.isUsb()) {
             // Its USB device is gone from sysfs and its node is about to go:
             // neither another port nor the device yet.
-            qCDebug(lcApp).noquote() << "the port" << name
-                                     << "has no USB device behind it any more: not opened";
+            qCDebug(lcApp).noquote()
+                << "the port" << name << "has no USB device behind it any more: not opened";
             return false;
         }
         const Verdict verdict = Identity::Judge(known, identity, expected);
@@ -163,16 +171,16 @@ bool MainWindow::chooseDevice(const QString& name, DeviceMode expected) {
         if (midRun) {
             // Mid-update a port that another run holds is that run's device,
             // never this one's: it is passed over, and this one waited for.
-            qCWarning(lcApp).noquote() << "the port" << name << "is held by another run of the tool,"
-                                       << holder << ": not this run's device";
+            qCWarning(lcApp).noquote()
+                << "the port" << name << "is held by another run of the tool," << holder
+                << ": not this run's device";
             PortList::Exclude(identity);
             return false;
         }
         UpdateEvents::instance()->deviceInUse(name, holder);
         const UserText text = UserText::Of("MainWindow", kInUseText).arg(name).arg(holder);
         if (!showsNoDevicePage(text.shown)) {
-            auto* page = new NoDevice();
-            page->SetMessage(text);
+            auto* page = new NoDevice(text);
             AddControl(page);
         }
         return false;
@@ -182,6 +190,7 @@ bool MainWindow::chooseDevice(const QString& name, DeviceMode expected) {
         // A device taken up for the first time (the window: whichever comes).
         known = KnownDevice();
         known.port = identity;
+        recorder->noteDevice(identity.serial, identity.usbDevice, identity.byPath);
         qCInfo(lcApp).noquote() << "the device:" << identity.describe();
     } else if (expected == DeviceMode::BootLoader) {
         // Judged a boot loader where it was switched: taken as the device.
@@ -203,6 +212,7 @@ bool MainWindow::proveDevice(DeviceMode mode, const QString& deviceNumber) {
             qCInfo(lcApp).noquote() << "the same device, now:" << current.describe();
         known.learn(current, mode, deviceNumber);
         PortList::Follow(known);
+        recorder->noteDevice(current.serial, current.usbDevice, current.byPath);
         return true;
     }
     const QString other = unitName(current, deviceNumber);
@@ -214,9 +224,10 @@ bool MainWindow::proveDevice(DeviceMode mode, const QString& deviceNumber) {
         restartTimer->stop();
         Globals::IsUpdateMode = false;
         events->setPhase(UpdateEvents::Phase::Idle);
-        events->runFailed(UpdateEvents::Failure::Device,
-                          UserText::Of("MainWindow", kCameBackOtherFailure).arg(other).arg(known.name()),
-                          UserText::Of("MainWindow", kAdviceUpdatedOne));
+        events->runFailed(
+            UpdateEvents::Failure::Device,
+            UserText::Of("MainWindow", kCameBackOtherFailure).arg(other).arg(known.name()),
+            UserText::Of("MainWindow", kAdviceUpdatedOne));
         // The window shows the unit that is plugged in now.
         known = KnownDevice();
         known.learn(current, mode, deviceNumber);
@@ -243,7 +254,8 @@ bool MainWindow::proveDevice(DeviceMode mode, const QString& deviceNumber) {
     return false;
 }
 
-void MainWindow::anotherDevice(const DeviceIdentity& port, const QString& name, const QString& why) {
+void MainWindow::anotherDevice(const DeviceIdentity& port, const QString& name,
+                               const QString& why) {
     PortList::Exclude(port);
     CloseComPort();
     identifyTimer->stop();
@@ -252,8 +264,7 @@ void MainWindow::anotherDevice(const DeviceIdentity& port, const QString& name, 
     UpdateEvents::instance()->anotherDevice(port.path, name, known.name(), why);
     recoveryText = text;
     if (!showsNoDevicePage(text.shown)) {
-        auto* page = new NoDevice();
-        page->SetMessage(text, Globals::StatusKind::Alert);
+        auto* page = new NoDevice(text, Globals::StatusKind::Alert);
         setCentralWidget(page);
     }
     // Looked for again; that unit's port is passed over while it stays.
@@ -268,6 +279,8 @@ bool MainWindow::searching() const {
 
 void MainWindow::forgetDevice() {
     forgetChosenFirmware();
+    if (offers)
+        offers->forget();
     if (deviceLock.held())
         qCDebug(lcApp).noquote() << "the device is forgotten:" << known.port.describe();
     PortList::StopFollowing();
@@ -381,12 +394,13 @@ void MainWindow::onRestartNotBack() {
         const QString name = Globals::PortName;
         qCWarning(lcApp).noquote() << "the device restarted, and its port" << name
                                    << "stayed busy for" << seconds << "s:" << restartedBusy.english;
-        const UserText text =
-            UserText::Of("MainWindow", kRestartBusyFailure).arg(name).arg(seconds).arg(restartedBusy);
+        const UserText text = UserText::Of("MainWindow", kRestartBusyFailure)
+                                  .arg(name)
+                                  .arg(seconds)
+                                  .arg(restartedBusy);
         UpdateEvents::instance()->runFailed(UpdateEvents::Failure::Port, text,
                                             UserText::Of("MainWindow", kAdviceFreePort));
-        auto* page = new NoDevice();
-        page->SetMessage(text, Globals::StatusKind::Alert);
+        auto* page = new NoDevice(text, Globals::StatusKind::Alert);
         setCentralWidget(page);
         return;
     }
@@ -396,9 +410,8 @@ void MainWindow::onRestartNotBack() {
         UpdateEvents::Failure::Device,
         UserText::Of("MainWindow", kRestartNotBackFailure).arg(seconds),
         UserText::Of("MainWindow", kAdviceReplug));
-    auto* page = new NoDevice();
-    page->SetMessage(UserText::Of("MainWindow", kRestartNotBackText).arg(seconds),
-                     Globals::StatusKind::Alert);
+    auto* page = new NoDevice(UserText::Of("MainWindow", kRestartNotBackText).arg(seconds),
+                              Globals::StatusKind::Alert);
     setCentralWidget(page);
     // Still looked for: a device that comes back later is identified.
 }
@@ -430,9 +443,8 @@ void MainWindow::onNotAnswering() {
     const QString name = Globals::PortName;
     UpdateEvents::instance()->deviceNotAnswering(name);
     // The identification goes on waiting: a late answer still shows the device.
-    auto* page = new NoDevice();
-    page->SetMessage(UserText::Of("MainWindow", kNotAnsweringText).arg(name),
-                     Globals::StatusKind::Alert);
+    auto* page = new NoDevice(UserText::Of("MainWindow", kNotAnsweringText).arg(name),
+                              Globals::StatusKind::Alert);
     AddControl(page);
 }
 
@@ -463,8 +475,7 @@ void MainWindow::beginRecovery(const UserText& text, const QString& reason, bool
     UpdateEvents* events = UpdateEvents::instance();
     events->setPhase(UpdateEvents::Phase::Recovering);
     events->deviceLost(name, reason, loss);
-    auto* page = new NoDevice();
-    page->SetMessage(text, Globals::StatusKind::Alert);
+    auto* page = new NoDevice(text, Globals::StatusKind::Alert);
     setCentralWidget(page);
     if (search) {
         searchForUpdate(&MainWindow::InitPC);
@@ -497,10 +508,11 @@ void MainWindow::checkListing() {
 }
 
 bool MainWindow::CanChooseFirmware() const {
-    // On the device page, with nothing under way; a device in its boot
-    // loader needs the service's firmware.
-    return qobject_cast<InitPage*>(centralWidget()) && !Globals::IsUpdateMode &&
-           !UpdateUnderWay() && UpdateEvents::instance()->phase() == UpdateEvents::Phase::Idle;
+    // On the device page, with nothing under way: a device in its boot
+    // loader that the service offers nothing may take a file too, its only
+    // way out.
+    return qobject_cast<InitPage*>(centralWidget()) && !recovering &&
+           UpdateEvents::instance()->phase() == UpdateEvents::Phase::Idle;
 }
 
 void MainWindow::ChooseFirmwareFile() {
@@ -525,16 +537,26 @@ void MainWindow::OfferFirmwareFile(const QString& path) {
         Globals::FailureLine =
             tr(kFailureLine)
                 .arg(QLocale().toString(QTime::currentTime(), QLocale::ShortFormat), why.shown,
-                     tr(kAdviceOtherFile));
+                     tr(kAdviceOtherFile) + QLatin1Char(' ') + tr(kDetailsText));
         if (auto* page = qobject_cast<InitPage*>(centralWidget()))
             page->ShowFailure(Globals::FailureLine);
         return;
     }
-    const QString text = tr(kInstallQuestion)
-                             .arg(Utility::Displayable(QFileInfo(firmware.path).fileName()))
-                             .arg((firmware.data.size() + 1023) / 1024)
-                             .arg(firmware.sha256.left(kShaShown))
-                             .arg(Device::VersionInfo);
+    // Asked about this file, what was said of another no longer applies.
+    Globals::FailureLine.clear();
+    if (auto* page = qobject_cast<InitPage*>(centralWidget()))
+        page->ShowFailure(QString());
+    const QString name = Utility::Displayable(QFileInfo(firmware.path).fileName());
+    const qint64 kilobytes = (firmware.data.size() + 1023) / 1024;
+    const QString sha = firmware.sha256.left(kShaShown);
+    // A device in its boot loader has no version to tell.
+    const QString text = Globals::IsUpdateMode
+                             ? tr(kInstallBootQuestion).arg(name).arg(kilobytes).arg(sha)
+                             : tr(kInstallQuestion)
+                                   .arg(name)
+                                   .arg(kilobytes)
+                                   .arg(sha)
+                                   .arg(Utility::Displayable(Device::VersionInfo));
     QMessageBox* box = Question::Ask(this, tr(kInstallTitle), text);
     box->setObjectName(QStringLiteral("installQuestion"));
     connect(box, &QMessageBox::finished, this, [this, box, firmware] {
@@ -555,6 +577,8 @@ void MainWindow::forgetChosenFirmware() {
         return;
     chosenForThisRun = false;
     XModemUpdate::SetChosenFirmware(ChosenFirmware());
+    if (auto* page = qobject_cast<InitPage*>(centralWidget()))
+        page->ShowOffer();
 }
 
 void MainWindow::dragEnterEvent(QDragEnterEvent* event) {
@@ -580,7 +604,8 @@ void MainWindow::noteFailure() {
     Globals::FailureLine =
         tr(kFailureLine)
             .arg(QLocale().toString(events->lastFailureTime().time(), QLocale::ShortFormat),
-                 events->lastFailure().shown, events->lastAdvice().shown)
+                 events->lastFailure().shown,
+                 (events->lastAdvice().shown + QLatin1Char(' ') + tr(kDetailsText)).trimmed())
             .trimmed();
     if (auto* page = qobject_cast<InitPage*>(centralWidget()))
         page->ShowFailure(Globals::FailureLine);
@@ -591,6 +616,12 @@ void MainWindow::noteIdentification(bool afterUpdate) {
     if (afterUpdate) {
         forgetChosenFirmware();
         const QString before = UpdateEvents::instance()->versionBefore();
+        if (!OneDevice())
+            recorder->end(
+                QStringLiteral("updated"), 0,
+                QStringLiteral("update complete: %1 -> %2")
+                    .arg(before.isEmpty() ? QStringLiteral("?") : before, Device::VersionInfo),
+                LogFile::Path());
         Globals::ResultLine = before.isEmpty() ? tr(kUpdatedToText).arg(Device::VersionInfo)
                                                : tr(kUpdatedText).arg(before, Device::VersionInfo);
     } else if (resetPending && resetSince.elapsed() < kResetBackWithinMs) {
@@ -665,6 +696,10 @@ void MainWindow::closeEvent(QCloseEvent* event) {
         return;
     }
     qCWarning(lcApp).noquote() << "closed mid-update: the device stays in its boot loader";
+    recorder->end(QStringLiteral("interrupted"), 130,
+                  QStringLiteral("the window was closed during the update; the device is left in "
+                                 "its boot loader"),
+                  LogFile::Path());
     closeAgreed = true;
     event->accept();
 }

@@ -429,7 +429,10 @@ void MainWindow::handlePacketReply(const QByteArray& newBytes) {
     const int sentKB = (PacketIndex * PacketSize) / 1024;
     switch (newBytes.at(0)) {
     case ACK:
-        if (Sequence == 2) {
+        // The progress page comes once, with the second packet: not anew
+        // each time the sequence wraps, which a screen reader would read
+        // out again from its top.
+        if (Sequence == 2 && !qobject_cast<NoDevice*>(centralWidget())) {
             qCDebug(lcApp).noquote() << "progress page at packet" << PacketIndex;
             AddControl(new NoDevice());
         }

@@ -45,8 +45,8 @@ const char kDefaultSystemBus[] = "unix:path=/run/dbus/system_bus_socket";
 // The address of a bus as the environment gives it; "" for a session bus
 // that is not there (none is started for this tool).
 QString busAddress(bool system) {
-    const QString given = qEnvironmentVariable(system ? "DBUS_SYSTEM_BUS_ADDRESS"
-                                                      : "DBUS_SESSION_BUS_ADDRESS");
+    const QString given =
+        qEnvironmentVariable(system ? "DBUS_SYSTEM_BUS_ADDRESS" : "DBUS_SESSION_BUS_ADDRESS");
     if (!given.isEmpty())
         return given;
     if (system)
@@ -234,8 +234,8 @@ void SleepInhibitor::connectBuses() {
             QString why;
             bool ok = Answers(wanted.address, kProbeMs, &why);
             if (ok) {
-                const QDBusConnection bus = QDBusConnection::connectToBus(
-                    wanted.address, QString::fromLatin1(wanted.name));
+                const QDBusConnection bus =
+                    QDBusConnection::connectToBus(wanted.address, QString::fromLatin1(wanted.name));
                 ok = bus.isConnected();
                 if (!ok)
                     why = bus.lastError().message();

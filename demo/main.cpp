@@ -7,6 +7,7 @@
 // prints every status text as it changes and exits 0 once the device reports
 // the new version (1 with the reason otherwise).
 #include "app/mainwindow.h"
+#include "app/offercheck.h"
 #include "app/state/updateevents.h"
 #include "app/translations.h"
 #include "device/portlist.h"
@@ -100,10 +101,16 @@ private:
             shotPending = true;
         }
         // The device page's pictures are named by their version, not by the
-        // status of the page before them.
-        if (shotPending && !options.screenshots.isEmpty())
+        // status of the page before them, and taken once it says what the
+        // service offers.
+        const bool offerAsked = OfferCheck::Current().kind == OfferCheck::Kind::Asking;
+        if (shotPending && !options.screenshots.isEmpty() &&
+            !(qobject_cast<InitPage*>(page) && offerAsked)) {
             screenshot(page, qobject_cast<InitPage*>(page) ? QString() : english, step);
-        shotPending = false;
+            shotPending = false;
+        }
+        if (options.screenshots.isEmpty())
+            shotPending = false;
         // For the pictures: a device that does not answer at first, then
         // plugged in again, answering.
         if (!options.screenshots.isEmpty() && english.startsWith(QLatin1String("Connecting")) &&

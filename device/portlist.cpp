@@ -22,6 +22,11 @@ const QString kMakerMarker = QStringLiteral("velmorix");
 // matches the device rule, so the usual search takes it.
 const QString kGivenPortDescription = QStringLiteral("USB CDC (given with --port)");
 
+bool describedAsDevice(const PortEntry& port) {
+    return port.description.contains(kCdcMarker, Qt::CaseInsensitive) ||
+           port.description.contains(kMakerMarker, Qt::CaseInsensitive);
+}
+
 std::mutex providerMutex;
 Provider installed;
 QString givenPort;
@@ -164,10 +169,9 @@ bool FindDevicePort(const QList<PortEntry>& ports, QString* name) {
     QStringList others;
     {
         std::lock_guard<std::mutex> lock(followMutex);
-        if (following) {
+        others = excluded;
+        if (following)
             device = followed;
-            others = excluded;
-        }
     }
     if (device.isSet()) {
         for (const PortEntry& port : ports) {
@@ -182,14 +186,38 @@ bool FindDevicePort(const QList<PortEntry>& ports, QString* name) {
         return false;
     }
     for (const PortEntry& port : ports) {
-        if (port.description.contains(kCdcMarker, Qt::CaseInsensitive) ||
-            port.description.contains(kMakerMarker, Qt::CaseInsensitive)) {
-            if (name)
-                *name = port.name;
-            return true;
-        }
+        if (!describedAsDevice(port) ||
+            (!others.isEmpty() && others.contains(IdentityOf(port).nodeStamp)))
+            continue;
+        if (name)
+            *name = port.name;
+        return true;
     }
     return false;
+}
+
+namespace {
+std::mutex pluggedMutex;
+QStringList plugged;
+} // namespace
+
+void NotePlugged(const QStringList& ports) {
+    std::lock_guard<std::mutex> lock(pluggedMutex);
+    plugged = ports;
+}
+
+QStringList Plugged() {
+    std::lock_guard<std::mutex> lock(pluggedMutex);
+    return plugged;
+}
+
+QStringList DescribedDevicePorts(const QList<PortEntry>& ports) {
+    QStringList paths;
+    for (const PortEntry& port : ports) {
+        if (describedAsDevice(port))
+            paths << SystemPath(port.name);
+    }
+    return paths;
 }
 
 QString SystemPath(const QString& name) {

@@ -51,4 +51,11 @@ bool FindDevicePort(const QList<PortEntry>& ports, QString* name);
 QString SystemPath(const QString& name);
 // Every device port of the list, in its order, as paths.
 QStringList DevicePortPaths(const QList<PortEntry>& ports);
+// Every port of the list whose description is a device's ("USB CDC",
+// "velmorix"), followed or not, as paths: the devices plugged in.
+QStringList DescribedDevicePorts(const QList<PortEntry>& ports);
+// The devices plugged in, as the monitor saw them on its last pass: read by
+// the window without listing the ports itself.
+void NotePlugged(const QStringList& ports);
+QStringList Plugged();
 } // namespace PortList

@@ -38,6 +38,7 @@ void ThreadMonitorDevice::run() {
     bool absenceLogged = false;
     while (!isInterruptionRequested()) {
         const QList<PortEntry> ports = PortList::Available();
+        PortList::NotePlugged(PortList::DescribedDevicePorts(ports));
         QString name;
         if (PortList::FindDevicePort(ports, &name)) {
             absenceLogged = false;

@@ -73,3 +73,23 @@ void BaseUI::ShowWrapped(QLabel* label, const UserText& said, Globals::StatusKin
     const int height = qMax(line.height(), needed + kWrappedMargin);
     label->setGeometry(line.x(), line.center().y() - height / 2, line.width(), height);
 }
+
+QString BaseUI::BalancedLines(const QString& text, const QFont& font, int width) {
+    const QFontMetrics metrics(font);
+    if (text.contains(QLatin1Char('\n')) || metrics.horizontalAdvance(text) <= width)
+        return text;
+    int best = -1;
+    int bestWidth = width + 1;
+    for (int at = text.indexOf(QLatin1Char(' ')); at >= 0;
+         at = text.indexOf(QLatin1Char(' '), at + 1)) {
+        const int longer = qMax(metrics.horizontalAdvance(text.left(at)),
+                                metrics.horizontalAdvance(text.mid(at + 1)));
+        if (longer < bestWidth) {
+            bestWidth = longer;
+            best = at;
+        }
+    }
+    if (best < 0 || bestWidth > width)
+        return text;
+    return text.left(best) + QLatin1Char('\n') + text.mid(best + 1);
+}

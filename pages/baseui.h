@@ -5,6 +5,7 @@
 #include <QString>
 #include <QWidget>
 
+class QFont;
 class QLabel;
 class QMouseEvent;
 class QMovie;
@@ -40,6 +41,10 @@ public:
     // down; a later short text is shown on the one line again.
     static void ShowWrapped(QLabel* label, const UserText& text,
                             Globals::StatusKind kind = Globals::StatusKind::Normal);
+    // text as it fits width in font: as it is on one line, else broken at
+    // the space that makes two lines of the closest lengths (never a last
+    // line of one word); as it is when even two lines cannot hold it.
+    static QString BalancedLines(const QString& text, const QFont& font, int width);
 
 public slots:
     void mousePressEvent(QMouseEvent* event) override;

@@ -21,6 +21,11 @@ public:
     // Shows what the last attempt failed at, in a line of its own at the
     // foot of the page, announced as an alert; "" hides it.
     void ShowFailure(const QString& text);
+    // Shows what the update service offers the device (asked in the
+    // background), or the file the user chose in its place.
+    void ShowOffer();
+    // Says which device the page shows when more than one is plugged in.
+    void ShowNote();
 
     QWidget* mainButton() const override;
 
@@ -34,5 +39,7 @@ public slots:
 private:
     Ui::InitPage* ui;
     QLabel* result;
+    QLabel* offer;
+    QLabel* note;
     QLabel* failure;
 };

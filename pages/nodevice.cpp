@@ -13,6 +13,16 @@ NoDevice::NoDevice(QWidget* parent) : BaseUI(parent), ui(new Ui::NoDevice) {
     new ProgressPanel(this);
 }
 
+NoDevice::NoDevice(const UserText& text, Globals::StatusKind kind, QWidget* parent)
+    : BaseUI(parent), ui(new Ui::NoDevice) {
+    ui->setupUi(this);
+    pageName = QStringLiteral("NoDevice");
+    Globals::StatusLabel = ui->statusMsg;
+    setGeometry(0, 0, Globals::PageWidth, Globals::PageHeight);
+    SetMessage(text, kind);
+    new ProgressPanel(this);
+}
+
 NoDevice::~NoDevice() {
     delete ui;
 }

@@ -14,6 +14,10 @@ class NoDevice : public BaseUI {
     Q_OBJECT
 public:
     explicit NoDevice(QWidget* parent = nullptr);
+    // A page that shows text of its own from the start (the no-device
+    // message is neither shown nor said first).
+    explicit NoDevice(const UserText& text, Globals::StatusKind kind = Globals::StatusKind::Normal,
+                      QWidget* parent = nullptr);
     ~NoDevice() override;
 
     QLabel* statusLabel() const;

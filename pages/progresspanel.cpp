@@ -35,10 +35,17 @@ const char* const kSteps[] = {
     QT_TRANSLATE_NOOP("ProgressPanel", "Switching the device to its boot loader"),
     QT_TRANSLATE_NOOP("ProgressPanel", "Sending to the device"),
     QT_TRANSLATE_NOOP("ProgressPanel", "Device checking the firmware"),
-    QT_TRANSLATE_NOOP("ProgressPanel", "Restarting the device — keep it plugged in"),
+    QT_TRANSLATE_NOOP("ProgressPanel", "Restarting the device"),
     QT_TRANSLATE_NOOP("ProgressPanel", "Waiting for the device"),
 };
+// The bar is named by what progresses.
+const char* const kDownloadName = QT_TRANSLATE_NOOP("ProgressPanel", "Downloading the firmware");
+const char* const kSendingName = QT_TRANSLATE_NOOP("ProgressPanel", "Sending the firmware");
 const char* const kProgressName = QT_TRANSLATE_NOOP("ProgressPanel", "Progress");
+// A bar's value is told at most this often.
+const qint64 kToldEveryMs = 1000;
+// A step line that counts down is renamed for a screen reader at most this often.
+const qint64 kRenameStepMs = 10000;
 const char* const kKeepText = QT_TRANSLATE_NOOP("ProgressPanel", "Keep the device plugged in");
 const char* const kSecondsLeft = QT_TRANSLATE_NOOP("ProgressPanel", "about %1 s left");
 const char* const kMinutesLeft = QT_TRANSLATE_NOOP("ProgressPanel", "about %1 min left");
@@ -108,13 +115,19 @@ ProgressPanel::ProgressPanel(QWidget* page) : QObject(page) {
     step->setAlignment(Qt::AlignCenter);
     step->setStyleSheet(QLatin1String(kStepStyle));
     step->setTextFormat(Qt::PlainText);
-    bar = new QProgressBar(page);
+    bar = new TenthsBar(page);
     bar->setObjectName(QStringLiteral("progressBar"));
     bar->setGeometry(kBarGeometry);
     bar->setRange(0, kPercent);
     bar->setFormat(QStringLiteral("%p%"));
     bar->setAlignment(Qt::AlignCenter);
-    bar->setAccessibleName(tr(kProgressName));
+    // Named for what progresses before the page is shown (onPhase, below).
+    bar->setAccessibleName(
+        UpdateEvents::instance()->phase() == UpdateEvents::Phase::Downloading ? tr(kDownloadName)
+        : UpdateEvents::instance()->phase() == UpdateEvents::Phase::Transferring ||
+                UpdateEvents::instance()->phase() == UpdateEvents::Phase::Verifying
+            ? tr(kSendingName)
+            : tr(kProgressName));
     keep = new QLabel(page);
     keep->setObjectName(QStringLiteral("keepMsg"));
     keep->setGeometry(kKeepGeometry);
@@ -150,9 +163,34 @@ ProgressPanel::ProgressPanel(QWidget* page) : QObject(page) {
     onPhase(events->phase(), false);
 }
 
-void ProgressPanel::showStep(const QString& text) {
+void TenthsBar::setShown(int percent) {
+    drawn = percent;
+    const int tenth = maximum() > minimum() ? percent / 10 * 10 : percent;
+    // Back to the start (a transfer begun again) and the end at once; the
+    // tenths between at most once a second.
+    const bool due = tenth < value() || tenth >= maximum() || !moved.isValid() ||
+                     moved.elapsed() >= kToldEveryMs;
+    if (value() != tenth && due) {
+        setValue(tenth);
+        moved.start();
+    }
+    update();
+}
+
+QString TenthsBar::text() const {
+    if (maximum() <= minimum())
+        return QString();
+    return QStringLiteral("%1%").arg(drawn);
+}
+
+void ProgressPanel::showStep(const QString& text, bool counting) {
     if (step->text() != text) {
-        step->setAccessibleName(text);
+        // A new step is named at once; the time left of the same step at
+        // most every few seconds (the label shows every second of it).
+        if (!counting || !stepNamed.isValid() || stepNamed.elapsed() >= kRenameStepMs) {
+            step->setAccessibleName(text);
+            stepNamed.start();
+        }
         step->setText(text);
     }
     step->setVisible(!text.isEmpty());
@@ -181,15 +219,18 @@ void ProgressPanel::onPhase(UpdateEvents::Phase phase, bool changed) {
     switch (phase) {
     case UpdateEvents::Phase::Downloading:
     case UpdateEvents::Phase::Transferring:
+        bar->setAccessibleName(
+            tr(phase == UpdateEvents::Phase::Downloading ? kDownloadName : kSendingName));
         bar->setRange(0, kPercent);
-        bar->setValue(0);
+        bar->setShown(0);
         bar->setTextVisible(true);
         bar->show();
         return;
     case UpdateEvents::Phase::Verifying:
         // Everything has gone out; the device checks it in a moment.
+        bar->setAccessibleName(tr(kSendingName));
         bar->setRange(0, kPercent);
-        bar->setValue(kPercent);
+        bar->setShown(kPercent);
         bar->setTextVisible(true);
         bar->show();
         return;
@@ -211,7 +252,7 @@ void ProgressPanel::onProgress(UpdateEvents::Phase phase, qint64 bytes, qint64 t
         return;
     const int percent = int(qBound(qint64(0), bytes * kPercent / total, qint64(kPercent)));
     // A transfer that starts again from its first packet goes back to 0.
-    bar->setValue(percent);
+    bar->setShown(percent);
     if (phase == UpdateEvents::Phase::Transferring)
         estimate(bytes, total);
 }
@@ -228,11 +269,12 @@ void ProgressPanel::estimate(qint64 bytes, qint64 total) {
     }
     const qint64 elapsed = clock.measured.elapsed();
     if (elapsed < kMeasureMs || bytes <= clock.from) {
-        showStep(clock.step.isEmpty() ? StepText(UpdateEvents::Phase::Transferring) : clock.step);
+        showStep(clock.step.isEmpty() ? StepText(UpdateEvents::Phase::Transferring) : clock.step,
+                 true);
         return;
     }
     if (clock.shownLeft >= 0 && clock.shownAt.elapsed() < kRefreshMs) {
-        showStep(clock.step);
+        showStep(clock.step, true);
         return;
     }
     const double rate = double(bytes - clock.from) / double(elapsed); // bytes per ms
@@ -247,7 +289,7 @@ void ProgressPanel::estimate(qint64 bytes, qint64 total) {
     clock.step =
         tr(kStepWithTime)
             .arg(StepText(UpdateEvents::Phase::Transferring), TimeLeftText(clock.shownLeft));
-    showStep(clock.step);
+    showStep(clock.step, true);
 }
 
 void ProgressPanel::ShowDetail(const QString& text) {

@@ -5,10 +5,29 @@
 #include <QElapsedTimer>
 #include <QObject>
 
+#include <QElapsedTimer>
+#include <QProgressBar>
+
 class QFont;
 class QLabel;
-class QProgressBar;
 class QWidget;
+
+// A progress bar that draws every percent but moves its value, which a
+// screen reader reads and is told of, at each tenth of the way only, at
+// most once a second, and at the end.
+class TenthsBar : public QProgressBar {
+    Q_OBJECT
+public:
+    using QProgressBar::QProgressBar;
+    // The percent drawn; the value follows it to the tenth.
+    void setShown(int percent);
+    int shown() const { return drawn; }
+    QString text() const override;
+
+private:
+    int drawn = 0;
+    QElapsedTimer moved;
+};
 
 // What an update is doing, beside a page's own status line: a short line
 // naming the step (with the time left while the firmware goes out to the
@@ -24,7 +43,7 @@ public:
     explicit ProgressPanel(QWidget* page);
 
     QLabel* stepLine() const { return step; }
-    QProgressBar* progressBar() const { return bar; }
+    TenthsBar* progressBar() const { return bar; }
     QLabel* keepLine() const { return keep; }
     QLabel* notesLine() const { return notes; }
     // text, laid out in lines of width in font, as at most maxLines lines:
@@ -42,12 +61,15 @@ private:
     // changed: the run's phase changed now, rather than a page was made.
     void onPhase(UpdateEvents::Phase phase, bool changed);
     void onProgress(UpdateEvents::Phase phase, qint64 bytes, qint64 total);
-    void showStep(const QString& text);
+    // counting: the same step with its time left, renamed for a screen
+    // reader at most every few seconds.
+    void showStep(const QString& text, bool counting = false);
     // The time left of the transfer, from the bytes acknowledged so far.
     void estimate(qint64 bytes, qint64 total);
 
     QLabel* step;
-    QProgressBar* bar;
+    TenthsBar* bar;
+    QElapsedTimer stepNamed;
     QLabel* keep;
     QLabel* notes;
 };

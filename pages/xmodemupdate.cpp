@@ -2,6 +2,7 @@
 
 #include "app/logging.h"
 #include "app/mainwindow.h"
+#include "app/offercheck.h"
 #include "app/state/bounds.h"
 #include "app/state/updateevents.h"
 #include "config/configdal.h"
@@ -65,6 +66,11 @@ const char* const kTextFileKept =
 const char* const kTextSameVersionTitle = QT_TRANSLATE_NOOP("XModemUpdate", "Update again?");
 const char* const kTextSameVersion =
     QT_TRANSLATE_NOOP("XModemUpdate", "The device already has %1. Update it again?");
+// The device page's answer to a press that installs nothing.
+const char* const kTextOffersNothing =
+    QT_TRANSLATE_NOOP("XModemUpdate", "The update service offers nothing for this device");
+const char* const kTextUpToDate =
+    QT_TRANSLATE_NOOP("XModemUpdate", "Your device is up to date (%1)");
 const char* const kTextNotStored =
     QT_TRANSLATE_NOOP("XModemUpdate", "The answer of the update service cannot be stored in %1");
 const char* const kTextBootLoaderNothing = QT_TRANSLATE_NOOP(
@@ -131,7 +137,15 @@ UserText versionCheckFailure(QNetworkReply* answer, const QString& text, QString
     const int status = answer->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     if (status >= 300) {
         *what = QStringLiteral("status");
-        return pageText(kTextServiceStatus).arg(status);
+        // Named by its status and the server's words for it: "HTTP 503, Service Unavailable".
+        const QString reason = Utility::Displayable(
+            QString::fromLatin1(
+                answer->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toByteArray())
+                .simplified()
+                .left(kRefusalShown));
+        return pageText(kTextServiceStatus)
+            .arg(reason.isEmpty() ? QStringLiteral("HTTP %1").arg(status)
+                                  : QStringLiteral("HTTP %1, %2").arg(status).arg(reason));
     }
     switch (answer->error()) {
     case QNetworkReply::NoError:
@@ -227,6 +241,15 @@ void XModemUpdate::SendRequest() {
         installChosen();
         return;
     }
+    // What the device page showed, asked for a moment ago, is what is installed.
+    const QHash<QString, QString> shown = OfferCheck::OfferedTo(Device::WatchId);
+    if (!checkOnly && !shown.isEmpty() && !Globals::IsUpdateMode) {
+        qCInfo(lcPages).noquote() << "installing what the device page showed:"
+                                  << Utility::Printable(shown.value(QStringLiteral("version")));
+        UpdateEvents::instance()->setPhase(UpdateEvents::Phase::Checking);
+        takeAnswer(shown);
+        return;
+    }
 
     const WebRequest req = WebDAL::CheckVersionRequest(Globals::DeviceModel, kRequestVersion);
     QNetworkRequest request{QUrl()};
@@ -260,14 +283,25 @@ void XModemUpdate::replyFinished(QNetworkReply* answer) {
     // the request succeeded, and was stored: the decision is read back from
     // the stored answer, never from one stored before.
     QString what;
-    UserText failure = versionCheckFailure(answer, body, &what);
-    QHash<QString, QString> answered;
-    if (failure.isEmpty()) {
-        answered = JsonParser::ParseCheckVersion(body);
-        if (!JsonParser::IsSuccess(answered.value(QStringLiteral("result")))) {
-            what = QStringLiteral("refused");
-            failure = pageText(kTextServiceRefused).arg(refusal(answered));
-        }
+    const UserText failure = versionCheckFailure(answer, body, &what);
+    if (!failure.isEmpty()) {
+        const int status = answer->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+        qCWarning(lcPages).noquote()
+            << "version check failed:" << failure.english
+            << (status > 0 ? QStringLiteral("(HTTP %1)").arg(status)
+                           : QStringLiteral("(%1)").arg(englishNetworkError(answer)));
+        showFailure(what, failure);
+        return;
+    }
+    takeAnswer(JsonParser::ParseCheckVersion(body));
+}
+
+void XModemUpdate::takeAnswer(const QHash<QString, QString>& answered) {
+    QString what;
+    UserText failure;
+    if (!JsonParser::IsSuccess(answered.value(QStringLiteral("result")))) {
+        what = QStringLiteral("refused");
+        failure = pageText(kTextServiceRefused).arg(refusal(answered));
     }
     if (failure.isEmpty() &&
         !ConfigDAL::WriteConfig(StorableAnswer(answered), Globals::AppPath + kUpdateBrandFile)) {
@@ -275,8 +309,7 @@ void XModemUpdate::replyFinished(QNetworkReply* answer) {
         failure = pageText(kTextNotStored).arg(QDir::cleanPath(ConfigDAL::ConfigDir()));
     }
     if (!failure.isEmpty()) {
-        qCWarning(lcPages).noquote() << "version check failed:" << failure.english
-                                     << "(network error code" << int(answer->error()) << ")";
+        qCWarning(lcPages).noquote() << "version check failed:" << failure.english;
         showFailure(what, failure);
         return;
     }
@@ -298,7 +331,10 @@ void XModemUpdate::replyFinished(QNetworkReply* answer) {
         return;
     }
     if (!updateNeeded) {
+        // The page answers the press: nothing to install, said so.
         events->setPhase(UpdateEvents::Phase::Idle);
+        Globals::AnswerLine = tr(kTextOffersNothing);
+        events->nothingToInstall(pageText(kTextOffersNothing));
         AddControl(new InitPage());
         return;
     }
@@ -332,6 +368,9 @@ void XModemUpdate::askSameVersion() {
         }
         qCInfo(lcPages).noquote() << "the same version is not sent again: nothing was written";
         UpdateEvents::instance()->setPhase(UpdateEvents::Phase::Idle);
+        Globals::AnswerLine = tr(kTextUpToDate).arg(Utility::Displayable(Device::VersionInfo));
+        UpdateEvents::instance()->nothingToInstall(
+            pageText(kTextUpToDate).arg(Utility::Displayable(Device::VersionInfo)));
         AddControl(new InitPage());
     });
     box->open();
@@ -382,6 +421,7 @@ void XModemUpdate::startDownload() {
     request.setMaximumRedirectsAllowed(kMaxRedirects);
     request.setTransferTimeout(WebDAL::TransferTimeoutMs());
     reply = downloadManager->get(request);
+    UpdateEvents::instance()->setFirmwareSource(downloadUrl.toString());
     UpdateEvents::instance()->setPhase(UpdateEvents::Phase::Downloading);
     ui->handlerStatus->setVisible(true);
     ui->statusMsg->setVisible(true);
@@ -535,6 +575,9 @@ void XModemUpdate::showFailure(const QString& what, const UserText& text) {
         advice = kAdviceStorage;
     else if (what == QLatin1String("nothing for the boot loader"))
         advice = kAdviceBootLoader;
+    // The way on stands beside what failed from the start, for the moment
+    // until the device page (with its button) is back.
+    panel->ShowDetail(pageText(advice).shown);
     events->serviceFailed(what, text, pageText(advice));
     if (checkOnly)
         return;

@@ -63,6 +63,8 @@ public slots:
     void updateProgress(qint64 bytesRead, qint64 totalBytes);
 
 private:
+    // The service's answer, as parsed: checked, stored, and acted on.
+    void takeAnswer(const QHash<QString, QString>& answered);
     // Fetches the firmware named by the stored answer into Latest.bin.
     void startDownload();
     // Installs the file the user chose: kept as Chosen.bin, then sent.

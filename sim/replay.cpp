@@ -91,7 +91,8 @@ public:
                std::isdigit(static_cast<unsigned char>(text[at])))
             ++at;
         *out = text.substr(from, at - from);
-        return at > from && (at >= text.size() || !std::isdigit(static_cast<unsigned char>(text[at])));
+        return at > from &&
+               (at >= text.size() || !std::isdigit(static_cast<unsigned char>(text[at])));
     }
     bool hexDigits(size_t count, std::string* out) {
         if (text.size() - at < count)

@@ -2,12 +2,12 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <string>
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
+#include <string>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -199,8 +199,8 @@ void SimDevice::publishUsb() {
     if (cfg.usbRoot.empty() || gadget() || slavePath.empty())
         return;
     const std::string usb = cfg.usbRoot + "/sys/devices/platform/dummy_hcd.0/usb1/" + cfg.usbPlace;
-    const std::string tty = usb + "/" + cfg.usbPlace + ":1.0/tty/" +
-                            slavePath.substr(slavePath.rfind('/') + 1);
+    const std::string tty =
+        usb + "/" + cfg.usbPlace + ":1.0/tty/" + slavePath.substr(slavePath.rfind('/') + 1);
     makeFolders(tty);
     makeFolders(cfg.usbRoot + "/sys/dev/char");
     makeFolders(cfg.usbRoot + "/by-path");
@@ -214,8 +214,8 @@ void SimDevice::publishUsb() {
     publishedLink = charLink(cfg.usbRoot, slavePath);
     if (!publishedLink.empty())
         replaceLink(tty, publishedLink);
-    replaceLink(slavePath, cfg.usbRoot + "/by-path/platform-dummy_hcd.0-usb-0:" + cfg.usbPlace +
-                               ":1.0");
+    replaceLink(slavePath,
+                cfg.usbRoot + "/by-path/platform-dummy_hcd.0-usb-0:" + cfg.usbPlace + ":1.0");
 }
 
 void SimDevice::withdrawUsb() {

@@ -169,6 +169,8 @@ int main(int argc, char** argv) {
             config.returnSerial = noneIsEmpty(argv[++i]);
         } else if (std::strcmp(argv[i], "--return-watch-id") == 0 && i + 1 < argc)
             config.returnWatchId = argv[++i];
+        else if (std::strcmp(argv[i], "--watch-id") == 0 && i + 1 < argc)
+            config.watchId = argv[++i];
         else if (std::strcmp(argv[i], "--return-firmware") == 0)
             config.returnInFirmware = true;
         else if (std::strcmp(argv[i], "--mute-v") == 0)
@@ -181,19 +183,20 @@ int main(int argc, char** argv) {
             for (int k = 0; k < 3; ++k)
                 config.version[k] = static_cast<uint8_t>(parts[k]);
         } else {
-            std::fprintf(stderr,
-                         "usage: %s [--boot] [--line-timing] [--chunk N] [--link PATH]\n"
-                         "          [--nak-at K] [--unplug-at K [--return-after MS]]\n"
-                         "          [--wrong-crc N] [--mute-v] [--silent] [--version A.B.C]\n"
-                         "          [--boot-ignores-update-start] [--save-image FILE]\n"
-                         "          [--unplug-when-idle MS] [--gone-after-update-start]\n"
-                         "          [--busy-after-restart MS]\n"
-                         "          [--usb-root DIR [--usb-place P] [--usb-serial S|-]]\n"
-                         "          [--return-serial S|-] [--return-watch-id ID] [--return-firmware]\n"
-                         "       %s --gadget DIR --tty TTY [--udc UDC] [--return-to UDC]\n"
-                         "          [--boot-product TEXT] [the faults above]\n"
-                         "       %s --replay LOG [--image FILE] [--link PATH]\n",
-                         argv[0], argv[0], argv[0]);
+            std::fprintf(
+                stderr,
+                "usage: %s [--boot] [--line-timing] [--chunk N] [--link PATH]\n"
+                "          [--nak-at K] [--unplug-at K [--return-after MS]]\n"
+                "          [--wrong-crc N] [--mute-v] [--silent] [--version A.B.C]\n"
+                "          [--boot-ignores-update-start] [--save-image FILE]\n"
+                "          [--unplug-when-idle MS] [--gone-after-update-start]\n"
+                "          [--busy-after-restart MS]\n"
+                "          [--usb-root DIR [--usb-place P] [--usb-serial S|-]] [--watch-id ID]\n"
+                "          [--return-serial S|-] [--return-watch-id ID] [--return-firmware]\n"
+                "       %s --gadget DIR --tty TTY [--udc UDC] [--return-to UDC]\n"
+                "          [--boot-product TEXT] [the faults above]\n"
+                "       %s --replay LOG [--image FILE] [--link PATH]\n",
+                argv[0], argv[0], argv[0]);
             return 2;
         }
     }

@@ -1,6 +1,7 @@
 // The tool's command line, run as a service desk would: the real executable
 // against the simulated device and update service, each in its own process.
 #include "app/sleepinhibitor.h"
+#include "app/state/history.h"
 #include "app/state/updateevents.h"
 #include "sim/firmwareimage.h"
 #include "sim/replay.h"
@@ -19,6 +20,7 @@
 #include <csignal>
 #include <memory>
 #include <sys/stat.h>
+#include <sys/wait.h>
 
 namespace {
 const int kRunMs = 60000;
@@ -73,6 +75,9 @@ private:
         for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
             env.remove(name); // no display at all
         env.insert("HOME", dir.path());
+        // The update history of the tool's runs, in the test's folder.
+        env.insert("XDG_STATE_HOME",
+                   how == "history unwritable" ? dir.filePath("blocked") : dir.filePath("state"));
         // The tool's own bounds (a silent device, one that does not come
         // back) and its restart pauses, a fifth of their length.
         env.insert("TEMBRA_TEST_TIME_SCALE", "0.2");
@@ -141,6 +146,17 @@ private:
             tool.waitForReadyRead(kRunMs);
             ::kill(pid_t(tool.processId()), SIGHUP);
         }
+        if (how == "interrupt") { // stopped while it sends the firmware
+            while (!result.out.contains("\"phase\":\"transfer\"") && tool.waitForReadyRead(kRunMs))
+                result.out += tool.readAllStandardOutput();
+            ::kill(pid_t(tool.processId()), SIGTERM);
+        }
+        if (how == "history unwritable") { // where the history's folder should be, a file
+            QDir().mkpath(dir.filePath("blocked"));
+            QFile blocker(dir.filePath("blocked/tembra-update-tool"));
+            if (!blocker.open(QIODevice::WriteOnly))
+                return result;
+        }
         if (how == "window") { // closed once it has said why it does nothing
             tool.setReadChannel(QProcess::StandardError);
             while (!result.err.contains("another instance holds") && tool.waitForReadyRead(kRunMs))
@@ -177,6 +193,19 @@ private:
         return result;
     }
 
+    // The records of the update history the test's runs wrote.
+    QList<QJsonObject> historyRecords() {
+        QList<QJsonObject> records;
+        QFile file(dir.filePath("state/tembra-update-tool/history.jsonl"));
+        if (!file.open(QIODevice::ReadOnly))
+            return records;
+        for (const QByteArray& line : file.readAll().split('\n')) {
+            if (!line.isEmpty())
+                records << QJsonDocument::fromJson(line).object();
+        }
+        return records;
+    }
+
 private slots:
     void cleanup() {
         for (QProcess* sim : {&device, &service}) {
@@ -192,10 +221,30 @@ private slots:
         startSims({}, {});
         const QStringList common = {"--json", "--port",     "LINK",    "--service-url",
                                     "URL",    "--data-dir", "DIR/data"};
+        const int recorded = int(historyRecords().size());
         Result check = run(QStringList{"--check"} + common);
         QCOMPARE(check.code, 10);
         Result update = run(QStringList{"--update"} + common);
         QCOMPARE(update.code, 0);
+        // One record of the update (a check is none), with every field.
+        const QList<QJsonObject> records = historyRecords();
+        QCOMPARE(int(records.size()), recorded + 1);
+        const QJsonObject record = records.last();
+        QCOMPARE(record.value("result").toString(), QStringLiteral("updated"));
+        QCOMPARE(record.value("exitCode").toInt(), 0);
+        QCOMPARE(record.value("versionBefore").toString(), QStringLiteral("1.2.7"));
+        QCOMPARE(record.value("versionAfter").toString(), QStringLiteral("1.3.0"));
+        QCOMPARE(record.value("toolVersion").toString(), QStringLiteral("1.3.0"));
+        QCOMPARE(record.value("device").toObject().value("deviceNumber").toString(),
+                 QStringLiteral("F1311520230010042357"));
+        const QJsonObject firmware = record.value("firmware").toObject();
+        QVERIFY(firmware.value("source").toString().endsWith("/Latest.bin"));
+        QCOMPARE(firmware.value("bytes").toInt(), 64 * 1024);
+        QCOMPARE(firmware.value("sha256").toString().size(), 64);
+        QCOMPARE(record.value("log").toString(), update.events.first().value("log").toString());
+        QVERIFY(QDateTime::fromString(record.value("started").toString(), Qt::ISODateWithMs) <
+                QDateTime::fromString(record.value("ended").toString(), Qt::ISODateWithMs));
+        QVERIFY(record.value("ended").toString().endsWith("+00:00"));
         for (const Result& r : {check, update}) {
             QCOMPARE(r.events.size(), r.out.count('\n'));
             for (const QJsonObject& event : r.events)
@@ -304,6 +353,12 @@ private slots:
         QTest::newRow("a device that does not answer")
             << QStringList{"--silent"} << none << QStringList{"--check", "--port", "LINK"} << 7
             << QString();
+        QTest::newRow("interrupted mid-update, and recorded")
+            << QStringList{"--line-timing"} << none << QStringList{"--update", "--port", "LINK"}
+            << 130 << "interrupt";
+        QTest::newRow("an update history that cannot be written")
+            << none << none << QStringList{"--update", "--port", "LINK"} << 0
+            << "history unwritable";
         QTest::newRow("the boot loader does not answer \"v\"")
             << QStringList{"--mute-v"} << none << QStringList{"--update", "--port", "LINK"} << 7
             << QString();
@@ -404,8 +459,8 @@ private slots:
                                                       "http://127.0.0.1:1/"}
                                        << 0 << "firmware";
         // Each said for what it is; none can hold the run up before its limit.
-        for (const char* bad : {"DIR/empty.bin", "DIR", "DIR/large.bin", "DIR/fifo", "/dev/zero",
-                                "DIR/loop.bin"})
+        for (const char* bad :
+             {"DIR/empty.bin", "DIR", "DIR/large.bin", "DIR/fifo", "/dev/zero", "DIR/loop.bin"})
             QTest::newRow(qPrintable(QStringLiteral("a chosen file that is no firmware: ") + bad))
                 << none << none << QStringList{"--update", "--port", "LINK", "--firmware", bad} << 6
                 << "firmware";
@@ -450,7 +505,8 @@ private:
         QFETCH(QString, how);
         if (how == "awake" && QStandardPaths::findExecutable("dbus-daemon").isEmpty())
             QSKIP("no dbus-daemon here: no private bus for a stand-in logind");
-        if (how == "firmware" || how == "full disk") { // a firmware image of 1.3.1, and files that are none
+        if (how == "firmware" ||
+            how == "full disk") { // a firmware image of 1.3.1, and files that are none
             QFile image(dir.filePath("tembra-1.3.1.bin"));
             const std::vector<uint8_t> bytes = sim::makeFirmwareImage(20000, 1, 3, 1);
             QVERIFY(image.open(QIODevice::WriteOnly) &&
@@ -552,6 +608,18 @@ private:
             }
             QFAIL("no chosen event");
         }
+        if (how == "interrupt") { // recorded as interrupted
+            const QJsonObject record = historyRecords().value(historyRecords().size() - 1);
+            QCOMPARE(record.value("result").toString(), QStringLiteral("interrupted"));
+            QCOMPARE(record.value("exitCode").toInt(), 130);
+            return;
+        }
+        if (how == "history unwritable") { // said in the log, and the run ended well
+            QFile log(result.events.first().value("log").toString());
+            QVERIFY(log.open(QIODevice::ReadOnly));
+            QVERIFY(log.readAll().contains("the update history in"));
+            return;
+        }
         if (how == "full disk") { // said, and the device got nothing
             QVERIFY2(result.events.last().value("text").toString().contains("Chosen.bin"),
                      result.out.constData());
@@ -598,15 +666,26 @@ private:
             QVERIFY2(out.count("progress: transfer") <= clock.elapsed() / 1000 + 2,
                      qPrintable(out));
             QVERIFY(out.contains("progress: transfer 65536 of 65536 bytes"));
+            // The log's path first; every line in the order of its time.
+            QVERIFY2(QRegularExpression(R"(^\S+ start: updating \(log: /)").match(out).hasMatch(),
+                     qPrintable(out.left(200)));
+            QString before;
+            for (const QString& line : out.split('\n', Qt::SkipEmptyParts)) {
+                const QString time = line.section(' ', 0, 0);
+                if (time.size() != 12 || time.at(2) != ':')
+                    continue; // the notes under a service line
+                QVERIFY2(time >= before, qPrintable(before + " then " + line));
+                before = time;
+            }
             return;
         }
         if (how == "german") {
             QCOMPARE(result.events.last().value("text").toString(),
-                     QStringLiteral("The update service answered 503"));
+                     QStringLiteral("The update service answered HTTP 503, Service Unavailable"));
             QFile log(result.events.first().value("log").toString());
             QVERIFY(log.open(QIODevice::ReadOnly));
-            QVERIFY(
-                log.readAll().contains("version check failed: The update service answered 503"));
+            QVERIFY(log.readAll().contains(
+                "version check failed: The update service answered HTTP 503, Service Unavailable"));
             return;
         }
         if (how.startsWith("second run")) { // refused by the device's lock, saying who holds it
@@ -670,6 +749,22 @@ private:
             const QByteArray lines = log.readAll();
             QVERIFY(lines.contains("sent, id 2: ") && !lines.contains("sent, id 32: "));
         }
+        QStringList statuses;
+        for (const QJsonObject& event : result.events) {
+            if (event.value("event") == "status")
+                statuses << event.value("text").toString();
+        }
+        const QString error = result.events.last().value("text").toString();
+        if (args.contains("DIR/none")) { // said at once, and what was waited for
+            QVERIFY2(QRegularExpression("none does not exist; waiting for it up to \\d+ s$")
+                         .match(statuses.value(0))
+                         .hasMatch(),
+                     qPrintable(statuses.join(" | ")));
+            QVERIFY2(error.contains("which never appeared"), qPrintable(error));
+        }
+        if (deviceArgs.contains("--silent")) // plugged in and silent: never asked to plug it in
+            QVERIFY2(!statuses.join(" | ").contains("plug in your device"),
+                     qPrintable(statuses.join(" | ")));
     }
 
 private slots:
@@ -762,10 +857,11 @@ private slots:
         QVERIFY(recorded.open(QIODevice::ReadOnly));
         const QByteArray text = recorded.readAll();
         const int wire = text.indexOf(" tembra.wire debug: ");
-        const QByteArray stamp = text.mid(text.lastIndexOf('\n', wire) + 1,
-                                          wire - text.lastIndexOf('\n', wire) - 1);
-        const QByteArray huge = stamp + " tembra.wire debug: received, id 1: " +
-                                QByteArray("00 ").repeated(349999) + "00\n";
+        const QByteArray stamp =
+            text.mid(text.lastIndexOf('\n', wire) + 1, wire - text.lastIndexOf('\n', wire) - 1);
+        const QByteArray huge =
+            stamp + " tembra.wire debug: received, id 1: " + QByteArray("00 ").repeated(349999) +
+            "00\n";
         const QByteArray limit = stamp + " tembra.log warning: the log file reached its limit "
                                          "of 10000000 bytes; nothing more is written to it\n";
         const int middle = text.indexOf('\n', text.indexOf("sent, id 36: ")) + 1;
@@ -905,18 +1001,26 @@ private slots:
         for (const QString name : {"second", "failing"}) {
             auto device = std::make_shared<QProcess>();
             const QString path = dir.filePath(name);
-            device->start(TEMBRA_SIM_DEVICE,
-                          name == QLatin1String("failing")
-                              ? QStringList{"--wrong-crc", "1000", "--link", path}
-                              : QStringList{"--boot", "--link", path});
+            device->start(
+                TEMBRA_SIM_DEVICE,
+                name == QLatin1String("failing")
+                    ? QStringList{"--wrong-crc", "1000", "--link", path}
+                    : QStringList{"--boot", "--watch-id", "F1311520230010000002", "--link", path});
             QVERIFY(device->waitForReadyRead(10000));
             more << device;
             args << "-port=" + path;
         }
+        const int recorded = int(historyRecords().size());
         const Result result = run(args);
         for (const auto& device : more)
             device->terminate(), device->waitForFinished(10000);
         QCOMPARE(result.code, 9);
+        // A record of each device's run, the failed one's too.
+        QStringList recordedResults;
+        for (const QJsonObject& record : historyRecords().mid(recorded))
+            recordedResults << record.value("result").toString();
+        recordedResults.sort();
+        QCOMPARE(recordedResults, (QStringList{"failed", "updated", "updated"}));
         const QJsonObject summary = result.events.last();
         QCOMPARE(summary.value("event").toString(), QStringLiteral("summary"));
         QStringList results;
@@ -926,6 +1030,8 @@ private slots:
         QCOMPARE(results, (QStringList{"updated", "updated", "failed"}));
         // The device found in its boot loader had no version before.
         QVERIFY(rows.at(1).toObject().value("versionBefore").isNull());
+        QCOMPARE(rows.at(1).toObject().value("firstUpdate").toBool(), true);
+        QVERIFY(rows.at(2).toObject().value("firstUpdate").isNull()); // it failed
         QCOMPARE(rows.at(1).toObject().value("versionAfter").toString(), QStringLiteral("1.3.0"));
         QCOMPARE(rows.at(0).toObject().value("versionBefore").toString(), QStringLiteral("1.2.7"));
         const QString retry = summary.value("retry").toString();
@@ -936,6 +1042,112 @@ private slots:
         QCOMPARE(retry.count("--data-dir"), 1);
         for (const QJsonObject& event : result.events.mid(0, result.events.size() - 1))
             QVERIFY(event.contains("port"));
+    }
+
+    // The update history read back: newest last, a line that cannot be read
+    // skipped with a warning, one device's records, JSON events, and CSV in
+    // which a value a spreadsheet would take for a formula is text.
+    void historyIsReadBack() {
+        const QString state = dir.filePath("history-state");
+        qputenv("XDG_STATE_HOME", state.toUtf8());
+        History::Record record;
+        record.started = QDateTime::currentDateTime().addSecs(-60);
+        record.ended = QDateTime::currentDateTime().addSecs(-50);
+        record.toolVersion = "1.3.0";
+        record.serial = "TMB00001";
+        record.deviceNumber = "F1311520230010042357";
+        record.versionBefore = "1.2.7";
+        record.versionAfter = "1.3.0";
+        record.source = "/home/desk/tembra-1.3.0.bin";
+        record.bytes = 65536;
+        record.result = "updated";
+        record.exitCode = 0;
+        QVERIFY(History::Append(record));
+        QFile file(History::Path());
+        QVERIFY(file.open(QIODevice::Append) &&
+                file.write("{\"not\": \"a record\"}\nnonsense\n") > 0);
+        file.close();
+        record.serial = "-1";
+        record.deviceNumber = "F1311520230010099999";
+        record.result = "failed";
+        record.exitCode = 7;
+        record.reason = "=HYPERLINK(\"http://x\",\"y\")";
+        record.ended = QDateTime::currentDateTime();
+        QVERIFY(History::Append(record));
+        qunsetenv("XDG_STATE_HOME");
+        QCOMPARE(QFileInfo(History::Path()).permissions() & 0x0077, QFileDevice::Permissions());
+        const auto history = [&](const QStringList& args, QByteArray* err = nullptr) {
+            QProcess tool;
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.insert("XDG_STATE_HOME", state);
+            tool.setProcessEnvironment(env);
+            tool.start(TEMBRA_TOOL, QStringList{"--history"} + args);
+            tool.waitForFinished(kRunMs);
+            if (err)
+                *err = tool.readAllStandardError();
+            return tool.exitCode() == 0 ? tool.readAllStandardOutput() : QByteArray();
+        };
+        QByteArray warned;
+        const QString table = QString::fromUtf8(history({}, &warned));
+        QCOMPARE(table.count('\n'), 3); // the heading and two records, newest last
+        QVERIFY(table.section('\n', 2, 2).contains("failed"));
+        QVERIFY2(warned.count("is not a record of the update history") == 2, warned.constData());
+        QCOMPARE(QString::fromUtf8(history({"--history-limit", "1"})).count('\n'), 2);
+        const QByteArray one = history({"--json", "--device", "TMB00001"});
+        QCOMPARE(one.count('\n'), 1);
+        const QJsonObject event = QJsonDocument::fromJson(one).object();
+        QCOMPARE(event.value("event").toString(), QStringLiteral("history"));
+        QCOMPARE(event.value("versionAfter").toString(), QStringLiteral("1.3.0"));
+        // Read back as a spreadsheet's import reads it.
+        QFile csv(dir.filePath("history.csv"));
+        QVERIFY(csv.open(QIODevice::WriteOnly) && csv.write(history({"--csv"})) > 0);
+        csv.close();
+        QProcess python;
+        python.start("python3", {"-c",
+                                 "import csv, json, sys; "
+                                 "print(json.dumps(list(csv.DictReader(open(sys.argv[1], "
+                                 "newline='')))))",
+                                 csv.fileName()});
+        QVERIFY(python.waitForFinished(kRunMs) && python.exitCode() == 0);
+        const QJsonArray rows = QJsonDocument::fromJson(python.readAllStandardOutput()).array();
+        QCOMPARE(rows.size(), 2);
+        const QJsonObject failed = rows.at(1).toObject();
+        QCOMPARE(failed.value("reason").toString(),
+                 QStringLiteral("'=HYPERLINK(\"http://x\",\"y\")"));
+        QCOMPARE(failed.value("serial").toString(), QStringLiteral("'-1"));
+        QCOMPARE(failed.value("firmwareBytes").toString(), QStringLiteral("65536"));
+    }
+
+    // The runs of a desk of sixteen append at once: sixteen whole lines.
+    void historyTakesSixteenAtOnce() {
+        const QString state = dir.filePath("sixteen-state");
+        qputenv("XDG_STATE_HOME", state.toUtf8());
+        QList<pid_t> children;
+        for (int k = 0; k < 16; ++k) {
+            const pid_t child = ::fork();
+            if (child == 0) {
+                History::Record record;
+                record.ended = QDateTime::currentDateTime();
+                record.result = "updated";
+                record.deviceNumber = QString::number(k);
+                record.reason =
+                    QString(200 * 1024, QLatin1Char('a' + k)); // far beyond a pipe's buffer
+                ::_exit(History::Append(record) ? 0 : 1);
+            }
+            children << child;
+        }
+        for (const pid_t child : children) {
+            int status = 0;
+            ::waitpid(child, &status, 0);
+            QVERIFY(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+        }
+        int skipped = 0;
+        const QList<History::Record> records = History::Read(&skipped);
+        qunsetenv("XDG_STATE_HOME");
+        QCOMPARE(skipped, 0);
+        QCOMPARE(int(records.size()), 16);
+        for (const History::Record& record : records)
+            QCOMPARE(record.reason.size(), 200 * 1024);
     }
 
     // A desk's summary in text: each row with its own time, a failed one with

@@ -1,5 +1,7 @@
 // The firmware download page against the local update service, through the
 // real main window and the simulated device.
+#include "app/logfile.h"
+#include "app/state/history.h"
 #include "app/state/updateevents.h"
 #include "config/configdal.h"
 #include "pages/progresspanel.h"
@@ -10,6 +12,8 @@
 #include "support/rig.h"
 #include "util/utility.h"
 
+#include <QClipboard>
+#include <QDesktopServices>
 #include <QDir>
 #include <QDropEvent>
 #include <QFile>
@@ -21,6 +25,16 @@
 #include <QPushButton>
 
 namespace {
+// Where QDesktopServices opens a file: URL, as a test receives it.
+class OpenedUrls : public QObject {
+    Q_OBJECT
+public slots:
+    void open(const QUrl& url) { urls << url; }
+
+public:
+    QList<QUrl> urls;
+};
+
 const QByteArray kUpdateStart = QByteArray::fromHex("6E011C010101") + QByteArray(22, '\0') +
                                 QByteArray::fromHex("018F6E0134288F");
 const int kWait = 15000;
@@ -77,6 +91,11 @@ private slots:
         }
         writeFile(rig.downloadPath(), kEarlierFirmware);
         QVERIFY(rig.identify());
+        // Shown before anything is installed, and installed as shown: the
+        // press asks the service nothing more.
+        auto* offer = rig.page<InitPage>()->findChild<QLabel*>("offerMsg");
+        QCOMPARE(offer->text(), QStringLiteral("Firmware 1.3.0 is available: New firmware 1.3.0"));
+        QCOMPARE(offer->accessibleDescription(), QStringLiteral("New firmware 1.3.0"));
         XModemDAL::FileData = "tiny"; // a small cached file is never checked in its place
         rig.pressUpdate();
         QTRY_VERIFY_WITH_TIMEOUT(rig.page<XModemUpdate>(), 10000);
@@ -96,6 +115,8 @@ private slots:
         QCOMPARE(QString::fromStdString(recorded[0].body),
                  QStringLiteral("deviceType=Tembra&deviceName=Tembra&version=0.1"));
         QCOMPARE(QString::fromStdString(recorded.back().method), QStringLiteral("GET"));
+        for (size_t i = rig.requestsAtPress; i < recorded.size(); ++i)
+            QCOMPARE(QString::fromStdString(recorded[i].method), QStringLiteral("GET"));
         QCOMPARE(proxy.forwarded(), proxied ? 1 : 0);
     }
 
@@ -162,10 +183,15 @@ private slots:
             QTRY_COMPARE_WITH_TIMEOUT(rig.received().toHex(), kUpdateStart.toHex(), kWait);
             return;
         }
-        QTRY_VERIFY_WITH_TIMEOUT(rig.service.requests().size() == 1 && rig.page<InitPage>(), kWait);
+        QTRY_VERIFY_WITH_TIMEOUT(rig.requestsSincePress() == 1 && rig.page<InitPage>(), kWait);
         QCOMPARE(rig.getRequests(), 0);
         QCOMPARE(rig.received(), QByteArray());
         QCOMPARE(rig.page<InitPage>()->findChild<QLabel*>("resultMsg")->text(), result);
+        // The page answers the press: what it came to, where it says what is offered.
+        QCOMPARE(rig.page<InitPage>()->findChild<QLabel*>("offerMsg")->text(),
+                 sameVersionAnswer >= 0 ? QStringLiteral("Your device is up to date (1.3.0)")
+                                        : QStringLiteral("The update service offers nothing for "
+                                                         "this device"));
         Globals::ResultLine.clear();
     }
 
@@ -191,9 +217,11 @@ private slots:
         QTest::newRow("version check refused")
             << -1 << 0 << "Cannot reach the update service: Connection refused" << 0;
         QTest::newRow("version check HTTP 500")
-            << int(F::Http500) << 0 << "The update service answered 500" << 0;
+            << int(F::Http500) << 0 << "The update service answered HTTP 500, Internal Server Error"
+            << 0;
         QTest::newRow("version check HTTP 503")
-            << int(F::Unavailable) << 0 << "The update service answered 503" << 0;
+            << int(F::Unavailable) << 0
+            << "The update service answered HTTP 503, Service Unavailable" << 0;
         QTest::newRow("version check silent")
             << int(F::Silent) << 0 << "The update service did not answer for 3 s" << 0;
         QTest::newRow("version check refused by the service")
@@ -211,9 +239,9 @@ private slots:
         if (fault >= 0)
             rig.service.setFault(static_cast<sim::ServiceFault>(fault));
         writeFile(rig.downloadPath(), kEarlierFirmware);
-        QVERIFY(rig.identify());
         if (fault < 0)
             rig.service.stop();
+        QVERIFY(rig.identify());
         LogCapture log;
         std::unique_ptr<FileSizeCap> cap;
         if (sizeCap > 0)
@@ -249,7 +277,8 @@ private slots:
         const QRegularExpression said(
             "^\\d\\d?:\\d\\d(:\\d\\d)?[^:]*: " + QRegularExpression::escape(text) +
             "(: .*)?\\. .*1\\.Update Firmware");
-        QVERIFY2(said.match(failure->text()).hasMatch(), qPrintable(failure->text()));
+        const QString line = failure->text().replace('\n', ' ');
+        QVERIFY2(said.match(line).hasMatch(), qPrintable(line));
         InitPage* page = rig.page<InitPage>();
         QVERIFY(!QTest::qWaitFor(
             [&] { return rig.page<InitPage>() != page || failure->isHidden(); }, 3000));
@@ -316,7 +345,7 @@ private slots:
         rig.service.setFault(sim::ServiceFault::NoUpdate);
         QVERIFY(rig.identify());
         rig.pressUpdate();
-        QTRY_VERIFY_WITH_TIMEOUT(rig.service.requests().size() == 1 && rig.page<InitPage>(), kWait);
+        QTRY_VERIFY_WITH_TIMEOUT(rig.requestsSincePress() == 1 && rig.page<InitPage>(), kWait);
         QCOMPARE(ConfigDAL::GetUpdateBrand("isneedupdate"), QStringLiteral("false"));
         QVERIFY(!ConfigDAL::GetUpdateBrand("updateurl").isEmpty());
 
@@ -324,7 +353,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(rig.page<InitPage>(), kWait);
         rig.service.setFault(sim::ServiceFault::NotJson);
         rig.pressUpdate();
-        QTRY_VERIFY_WITH_TIMEOUT(rig.service.requests().size() == 2, kWait);
+        QTRY_VERIFY_WITH_TIMEOUT(rig.requestsSincePress() == 1, kWait);
         QTRY_COMPARE_WITH_TIMEOUT(rig.status(),
                                   "The update service sent an answer that cannot be read", kWait);
         QCOMPARE(ConfigDAL::GetUpdateBrand("isneedupdate"), QStringLiteral("false"));
@@ -350,7 +379,7 @@ private slots:
         rig.pressUpdate();
         QTRY_COMPARE_WITH_TIMEOUT(rig.received(), QByteArray("c"), 10000);
         QCOMPARE(Globals::currentOrder, 33);
-        QVERIFY(rig.service.requests().empty());
+        QCOMPARE(rig.requestsSincePress(), size_t(0));
     }
 
     void pageClosedDuringDownload() {
@@ -409,6 +438,7 @@ private slots:
             writeFile(path, bytes);
         QVERIFY(rig.identify());
         rig.device->clearReceived();
+        const size_t asked = rig.service.requests().size(); // what is offered, when identified
         if (dropped) {
             QMimeData mime;
             mime.setUrls({QUrl::fromLocalFile(path)});
@@ -432,9 +462,9 @@ private slots:
         }
         if (answer < 0) {
             auto* line = rig.page<InitPage>()->findChild<QLabel*>("failureMsg");
-            QTRY_VERIFY_WITH_TIMEOUT(line->text().contains(folder ? "is a folder" : "is empty"),
-                                     kWait);
-            QVERIFY(line->text().endsWith("Choose another file."));
+            QTRY_VERIFY_WITH_TIMEOUT(
+                line->accessibleName().contains(folder ? "is a folder" : "is empty"), kWait);
+            QVERIFY(line->accessibleName().endsWith("Choose another file. Details: Ctrl+L"));
             QVERIFY(!QApplication::activeModalWidget());
         } else {
             QMessageBox* box = nullptr;
@@ -464,7 +494,7 @@ private slots:
             QVERIFY(!QFileInfo::exists(rig.dir.filePath("Chosen.bin")));
             QVERIFY(!QTest::qWaitFor([&] { return !rig.received().isEmpty(); }, 300));
         }
-        QVERIFY(rig.service.requests().empty());
+        QCOMPARE(rig.service.requests().size(), asked);
         QVERIFY(!QFileInfo::exists(rig.downloadPath()));
     }
 
@@ -481,18 +511,153 @@ private slots:
         const QString path = files.filePath("tembra-1.3.1.bin");
         writeFile(path, bytes);
         QVERIFY(rig.identify());
+        const size_t asked = rig.service.requests().size(); // what is offered, when identified
         rig.window->OfferFirmwareFile(path);
         QMessageBox* box = nullptr;
-        QTRY_VERIFY_WITH_TIMEOUT(box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()),
-                                 kWait);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()), kWait);
         box->button(QMessageBox::Yes)->click();
         QTRY_VERIFY_WITH_TIMEOUT(rig.status().contains("checksum that does not match"), 60000);
         config.wrongCrcReplies = 0; // unplugged and plugged in again, it checks well
         rig.device->configure(config);
         rig.device->replug(300);
         QTRY_VERIFY_WITH_TIMEOUT(rig.page<InitPage>() && Device::VersionInfo == "1.3.1", 60000);
-        QVERIFY(rig.service.requests().empty());
+        // Identified again, the page asks what is offered now; nothing else was asked.
+        QVERIFY(rig.service.requests().size() <= asked + 1);
+        for (const auto& request : rig.service.requests())
+            QVERIFY(request.method != "GET");
         QCOMPARE(toQBytes(rig.device->receivedImage()).left(bytes.size()), bytes);
+    }
+
+    // Where the service cannot be reached, the device page says so quietly,
+    // and the button asks it as ever.
+    void offerNotKnown() {
+        Rig rig;
+        rig.service.stop();
+        QVERIFY(rig.identify());
+        QCOMPARE(rig.page<InitPage>()->findChild<QLabel*>("offerMsg")->text(),
+                 QStringLiteral("The update service cannot be reached now"));
+        QVERIFY(rig.page<InitPage>()->findChild<QLabel*>("failureMsg")->isHidden());
+    }
+
+    // A device the update history has an update of: its page says when, and
+    // from what to what; the window's own update is recorded.
+    void lastUpdateOnThePage() {
+        Rig rig;
+        History::Record earlier;
+        earlier.ended = QDateTime(QDate(2026, 12, 9), QTime(14, 2));
+        earlier.deviceNumber = "F1311520230010042357";
+        earlier.versionBefore = "1.2.6";
+        earlier.versionAfter = "1.2.7";
+        earlier.result = "updated";
+        QVERIFY(History::Append(earlier));
+        QVERIFY(rig.identify());
+        auto* note = rig.page<InitPage>()->findChild<QLabel*>("noteMsg");
+        QTRY_COMPARE_WITH_TIMEOUT(
+            note->text(), QStringLiteral("Last updated 2026-12-09 14:02 from 1.2.6 to 1.2.7"),
+            kWait);
+        rig.pressUpdate();
+        QTRY_VERIFY_WITH_TIMEOUT(rig.page<InitPage>() && Device::VersionInfo == "1.3.0", kWait);
+        QTRY_COMPARE_WITH_TIMEOUT(int(History::Read().size()), 2, kWait);
+        const History::Record now = History::Read().last();
+        QCOMPARE(now.result, QStringLiteral("updated"));
+        QCOMPARE(now.versionBefore + " -> " + now.versionAfter, QStringLiteral("1.2.7 -> 1.3.0"));
+        QCOMPARE(now.deviceNumber, earlier.deviceNumber);
+    }
+
+    // With two devices plugged in, the page says which one it shows and
+    // that the other is left alone.
+    void twoDevicesPlugged() {
+        Rig rig;
+        sim::DeviceConfig config;
+        config.watchId = "F1311520230010099999";
+        sim::SimDevice other(config);
+        rig.ports.reset();
+        rig.ports =
+            std::make_unique<SimPorts>(std::vector<sim::SimDevice*>{rig.device.get(), &other});
+        QVERIFY(rig.identify());
+        auto* note = rig.page<InitPage>()->findChild<QLabel*>("noteMsg");
+        QTRY_VERIFY_WITH_TIMEOUT(note->isHidden(), kWait);
+        other.plug();
+        QTRY_VERIFY_WITH_TIMEOUT(note->isVisibleTo(rig.page<InitPage>()), kWait);
+        QCOMPARE(note->text(),
+                 QStringLiteral("This is the device on %1; the other device is left alone")
+                     .arg(QString::fromStdString(rig.device->portPath())));
+        QCOMPARE(Device::WatchId, QStringLiteral("F1311520230010042357"));
+    }
+
+    // The log within reach: Ctrl+L shows its folder (no file manager on the
+    // bus here), "Copy details" puts its path and the last failure on the
+    // clipboard, and a failure line says where the details are.
+    void logWithinReach() {
+        QTemporaryDir logs;
+        LogFile::Start(logs.path(), {QStringLiteral("test")});
+        qunsetenv("DBUS_SESSION_BUS_ADDRESS");
+        OpenedUrls opened;
+        QDesktopServices::setUrlHandler(QStringLiteral("file"), &opened, "open");
+        Rig rig;
+        rig.window->show();
+        QVERIFY(QTest::qWaitForWindowActive(rig.window.get()));
+        rig.service.setFault(sim::ServiceFault::Unavailable);
+        QVERIFY(rig.identify());
+        rig.pressUpdate();
+        QTRY_VERIFY_WITH_TIMEOUT(rig.page<InitPage>() && !Globals::FailureLine.isEmpty(), kWait);
+        QVERIFY(Globals::FailureLine.endsWith(QStringLiteral("Details: Ctrl+L")));
+        QTest::keyClick(rig.window->windowHandle(), Qt::Key_L, Qt::ControlModifier);
+        QTRY_COMPARE_WITH_TIMEOUT(opened.urls.size(), 1, kWait);
+        QCOMPARE(opened.urls.first().toLocalFile(), QFileInfo(LogFile::Path()).absolutePath());
+        rig.window->CopyDetails();
+        const QString details = QApplication::clipboard()->text();
+        QVERIFY2(details.contains("Log: " + LogFile::Path()) &&
+                     details.contains("Last failure: " + Globals::FailureLine),
+                 qPrintable(details));
+        QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
+        LogFile::Stop(false);
+    }
+
+    // The failure line fits the foot of the page in two lines of about one
+    // length (never a last word alone), clear of the buttons' focus ring.
+    void failureLineFits_data() {
+        QTest::addColumn<QString>("line");
+        QTest::newRow("English") << "14:02: The update service answered HTTP 503, Service "
+                                    "Unavailable. Wait a while, then press 1.Update Firmware to "
+                                    "try again. Details: Ctrl+L";
+        QTest::newRow("German") << QString::fromUtf8(
+            "14:02: Der Aktualisierungsdienst antwortete HTTP 503, Service "
+            "Unavailable. Warten Sie eine Weile und drücken Sie dann "
+            "1.Firmware aktualisieren, um es erneut zu versuchen. Details: "
+            "Strg+L");
+        QTest::newRow("Chinese") << QString::fromUtf8(
+            "14:02: 更新服务返回 HTTP 503, Service Unavailable。请稍候，然后按 1.更新固件 重试。"
+            "详细信息：Ctrl+L");
+    }
+    void failureLineFits() {
+        QFETCH(QString, line);
+        Globals::FailureLine = line;
+        InitPage page;
+        page.resize(539, 203);
+        Globals::FailureLine.clear();
+        page.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&page));
+        auto* failure = page.findChild<QLabel*>("failureMsg");
+        auto* button = page.findChild<QPushButton*>("BtnUpdate");
+        QVERIFY(QRect(0, 0, 539, 203).contains(failure->geometry()));
+        const QRect ring = button->geometry().adjusted(-3, -3, 3, 3);
+        QVERIFY(!failure->geometry().intersects(ring));
+        const QFontMetrics metrics(failure->font());
+        const QStringList lines = failure->text().split('\n');
+        QVERIFY2(lines.size() <= 2, qPrintable(failure->text()));
+        QVERIFY(
+            metrics
+                .boundingRect(failure->rect(), Qt::AlignCenter | Qt::TextWordWrap, failure->text())
+                .height() <= failure->height());
+        for (const QString& one : lines)
+            QVERIFY2(metrics.horizontalAdvance(one) <= failure->width(), qPrintable(one));
+        if (lines.size() == 2) // no orphan: the lines are of about one length
+            QVERIFY2(metrics.horizontalAdvance(lines.last()) * 2 >=
+                         metrics.horizontalAdvance(lines.first()),
+                     qPrintable(failure->text()));
+        QCOMPARE(failure->accessibleName(), line);
     }
 
     // Lost before anything was sent to it, the device is not waited for in
@@ -504,8 +669,8 @@ private slots:
         config.watchId = "F1311520230010099999";
         sim::SimDevice other(config);
         rig.ports.reset();
-        rig.ports = std::make_unique<SimPorts>(
-            std::vector<sim::SimDevice*>{rig.device.get(), &other});
+        rig.ports =
+            std::make_unique<SimPorts>(std::vector<sim::SimDevice*>{rig.device.get(), &other});
         QVERIFY(rig.identify());
         rig.pressUpdate();
         QTRY_VERIFY_WITH_TIMEOUT(
@@ -513,8 +678,9 @@ private slots:
         rig.device->unplug();
         QTRY_VERIFY_WITH_TIMEOUT(rig.status().contains("before its update began"), kWait);
         other.plug();
-        QTRY_VERIFY_WITH_TIMEOUT(
-            rig.page<InitPage>() && Device::WatchId == QString::fromStdString(config.watchId), kWait);
+        QTRY_VERIFY_WITH_TIMEOUT(rig.page<InitPage>() &&
+                                     Device::WatchId == QString::fromStdString(config.watchId),
+                                 kWait);
         QCOMPARE(UpdateEvents::instance()->phase(), UpdateEvents::Phase::Idle);
         QVERIFY(!QTest::qWaitFor([&] { return other.firstEvent("frame:1C01", nullptr); }, 2000));
     }

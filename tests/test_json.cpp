@@ -140,14 +140,18 @@ private slots:
     void plainNotes_data() {
         QTest::addColumn<QString>("notes");
         QTest::addColumn<QString>("plain");
-        QTest::newRow("markup and an entity")
-            << "Fixes the <b>clock</b>.<br>Faster &amp; smaller." << "Fixes the clock.\nFaster & smaller.";
+        QTest::newRow("markup and an entity") << "Fixes the <b>clock</b>.<br>Faster &amp; smaller."
+                                              << "Fixes the clock.\nFaster & smaller.";
         QTest::newRow("markup spelled in entities")
-            << "&lt;h1 style=&quot;color:red&quot;&gt;Big&lt;/h1&gt; news" << "Big news";
-        QTest::newRow("an entity of an entity stays one") << "&amp;lt;b&amp;gt;" << "&lt;b&gt;";
-        QTest::newRow("comparisons are text") << "1 < 2 and 3 > 2" << "1 < 2 and 3 > 2";
+            << "&lt;h1 style=&quot;color:red&quot;&gt;Big&lt;/h1&gt; news"
+            << "Big news";
+        QTest::newRow("an entity of an entity stays one") << "&amp;lt;b&amp;gt;"
+                                                          << "&lt;b&gt;";
+        QTest::newRow("comparisons are text") << "1 < 2 and 3 > 2"
+                                              << "1 < 2 and 3 > 2";
         QTest::newRow("numbered entities, a comment, a direction override")
-            << "&#60;i&#x3e;x&#60;/i&#62;<!-- hidden -->\u202egnp.exe" << "x gnp.exe";
+            << "&#60;i&#x3e;x&#60;/i&#62;<!-- hidden -->\u202egnp.exe"
+            << "x gnp.exe";
     }
     void plainNotes() {
         QFETCH(QString, notes);

@@ -47,7 +47,7 @@ private slots:
     }
 
     void windowShell() {
-        QCOMPARE(window->windowTitle(), QStringLiteral("Tembra Update Tool V1.3"));
+        QCOMPARE(window->windowTitle(), QStringLiteral("Tembra Update Tool V1.3.0"));
         QCOMPARE(window->size(), QSize(539, 203));
         QCOMPARE(window->objectName(), QStringLiteral("MainWindow"));
         QCOMPARE(window->styleSheet(), QStringLiteral("border:none;\nbackground:none;"));
@@ -260,7 +260,7 @@ private slots:
         QFile file(path);
         QVERIFY(file.open(QIODevice::ReadOnly));
         const QStringList lines = QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts);
-        QCOMPARE(lines.value(0), QStringLiteral("Tembra Update Tool 1.3"));
+        QCOMPARE(lines.value(0), QStringLiteral("Tembra Update Tool 1.3.0"));
         QVERIFY(lines.value(1).startsWith("commit: "));
         QVERIFY(lines.value(2).startsWith("system: "));
         QVERIFY(lines.value(3).startsWith(QStringLiteral("Qt: %1 at run time").arg(qVersion())));

@@ -17,8 +17,8 @@
 #include <QSerialPortInfo>
 #include <QTemporaryDir>
 #include <QtTest>
-#include <memory>
 #include <csignal>
+#include <memory>
 #include <mutex>
 #include <pwd.h>
 #include <sys/stat.h>
@@ -396,33 +396,59 @@ private slots:
         const QString there = "/sys/devices/usb2/2-1";
         const QString dn = "F1311520230010042357";
         const QString otherDn = "F1311520230010099999";
-        QTest::newRow("back at its place, its serial and D/N")
-            << here << "TMB00001" << "firmware" << dn << "-" << true;
+        QTest::newRow("back at its place, its serial and D/N") << here << "TMB00001"
+                                                               << "firmware" << dn << "-" << true;
         QTest::newRow("its boot loader at its place, other strings, first seen")
-            << here << "BOOT0001" << "boot" << "" << "-" << true;
-        QTest::newRow("its boot loader at its place without a serial")
-            << here << "" << "boot" << "" << "BOOT0001" << true;
+            << here << "BOOT0001"
+            << "boot"
+            << ""
+            << "-" << true;
+        QTest::newRow("its boot loader at its place without a serial") << here << ""
+                                                                       << "boot"
+                                                                       << ""
+                                                                       << "BOOT0001" << true;
         QTest::newRow("another unit at its place: another serial")
-            << here << "TMB00002" << "firmware" << otherDn << "-" << false;
+            << here << "TMB00002"
+            << "firmware" << otherDn << "-" << false;
         QTest::newRow("another unit at its place: its serial, another D/N")
-            << here << "TMB00001" << "firmware" << otherDn << "-" << false;
+            << here << "TMB00001"
+            << "firmware" << otherDn << "-" << false;
         QTest::newRow("a boot loader at its place with another boot loader's serial")
-            << here << "BOOT0002" << "boot" << "" << "BOOT0001" << false;
-        QTest::newRow("re-plugged elsewhere, in its firmware")
-            << there << "TMB00001" << "firmware" << dn << "-" << true;
+            << here << "BOOT0002"
+            << "boot"
+            << ""
+            << "BOOT0001" << false;
+        QTest::newRow("re-plugged elsewhere, in its firmware") << there << "TMB00001"
+                                                               << "firmware" << dn << "-" << true;
         QTest::newRow("another unit elsewhere with its serial: another D/N")
-            << there << "TMB00001" << "firmware" << otherDn << "-" << false;
-        QTest::newRow("its boot loader elsewhere, with the serial it had")
-            << there << "BOOT0001" << "boot" << "" << "BOOT0001" << true;
+            << there << "TMB00001"
+            << "firmware" << otherDn << "-" << false;
+        QTest::newRow("its boot loader elsewhere, with the serial it had") << there << "BOOT0001"
+                                                                           << "boot"
+                                                                           << ""
+                                                                           << "BOOT0001" << true;
         QTest::newRow("a boot loader elsewhere, its boot loader not seen before")
-            << there << "TMB00001" << "boot" << "" << "-" << false;
-        QTest::newRow("not asked yet, at its place") << here << "TMB00009" << "unknown" << ""
+            << there << "TMB00001"
+            << "boot"
+            << ""
+            << "-" << false;
+        QTest::newRow("not asked yet, at its place") << here << "TMB00009"
+                                                     << "unknown"
+                                                     << ""
                                                      << "-" << true;
-        QTest::newRow("not asked yet, elsewhere with its serial")
-            << there << "TMB00001" << "unknown" << "" << "-" << true;
-        QTest::newRow("not asked yet, elsewhere without its serial")
-            << there << "TMB00002" << "unknown" << "" << "-" << false;
-        QTest::newRow("no USB device behind it") << "" << "" << "unknown" << "" << "-" << false;
+        QTest::newRow("not asked yet, elsewhere with its serial") << there << "TMB00001"
+                                                                  << "unknown"
+                                                                  << ""
+                                                                  << "-" << true;
+        QTest::newRow("not asked yet, elsewhere without its serial") << there << "TMB00002"
+                                                                     << "unknown"
+                                                                     << ""
+                                                                     << "-" << false;
+        QTest::newRow("no USB device behind it") << ""
+                                                 << ""
+                                                 << "unknown"
+                                                 << ""
+                                                 << "-" << false;
     }
     void judge() {
         QFETCH(QString, place);
@@ -439,8 +465,14 @@ private slots:
         known.firmwareSerialKnown = true;
         known.deviceNumber = "F1311520230010042357";
         if (bootSerial != "-")
-            known.learn(DeviceIdentity{known.port.path, known.port.node, known.port.usbDevice, {},
-                                       bootSerial, {}, {}, {}},
+            known.learn(DeviceIdentity{known.port.path,
+                                       known.port.node,
+                                       known.port.usbDevice,
+                                       {},
+                                       bootSerial,
+                                       {},
+                                       {},
+                                       {}},
                         DeviceMode::BootLoader);
         DeviceIdentity port;
         port.node = "/dev/ttyACM1";

@@ -148,7 +148,9 @@ private slots:
                                 QByteArray::fromHex("6E0103038F6E")));
     }
 
-    void sequenceWrapsAndShowsAnotherProgressPage() {
+    // Past the sequence's wrap, on the same progress page: a page made anew
+    // would be read out again by a screen reader from its top.
+    void sequenceWrapsOnTheSameProgressPage() {
         Rig rig(quickDevice(), sim::makeFirmwareImage(300 * 128 - 3, 1, 4, 0));
         QVERIFY(rig.identify());
         LogCapture log;
@@ -156,7 +158,7 @@ private slots:
         QVERIFY(updatedTo(rig, "1.4.0"));
         QCOMPARE(toQBytes(rig.device->receivedImage()), toQBytes(padded(rig.firmware)));
         QCOMPARE(log.count("progress page at packet 2"), 1);
-        QCOMPARE(log.count("progress page at packet 257"), 1);
+        QCOMPARE(log.count("progress page at packet 257"), 0);
         QCOMPARE(countEvents(*rig.device, "bad-packet"), 0);
     }
 

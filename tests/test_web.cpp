@@ -84,7 +84,7 @@ private slots:
         QCOMPARE(req.rawHeaders.value("access_token"),
                  QStringLiteral("5f0c3a9e71d24b68a0e9c7b13d5f2e84"));
         QCOMPARE(req.rawHeaders.value("clientType"), QStringLiteral("pc"));
-        QCOMPARE(req.rawHeaders.value("version"), QStringLiteral("1.3"));
+        QCOMPARE(req.rawHeaders.value("version"), QStringLiteral("1.3.0"));
         QCOMPARE(req.rawHeaders.value("Cache-Control"), QStringLiteral("no-cache"));
         QCOMPARE(req.knownHeaders, (QHash<QString, QString>{{"ContentTypeHeader", kForm}}));
         QCOMPARE(log.count("请求地址URL:" + req.url + "   参数：" + req.params), 1);
@@ -119,7 +119,7 @@ private slots:
         QCOMPARE(request.url(), QUrl(kBase + "common/api/check_version"));
         QCOMPARE(request.rawHeader("access_token"), QByteArray("5f0c3a9e71d24b68a0e9c7b13d5f2e84"));
         QCOMPARE(request.rawHeader("clientType"), QByteArray("pc"));
-        QCOMPARE(request.rawHeader("version"), QByteArray("1.3"));
+        QCOMPARE(request.rawHeader("version"), QByteArray("1.3.0"));
         QCOMPARE(request.rawHeader("Cache-Control"), QByteArray("no-cache"));
         QCOMPARE(request.header(QNetworkRequest::ContentTypeHeader).toString(), kForm);
     }
@@ -166,7 +166,7 @@ private slots:
         QCOMPARE(QString::fromStdString(got.header("access_token")),
                  QStringLiteral("5f0c3a9e71d24b68a0e9c7b13d5f2e84"));
         QCOMPARE(QString::fromStdString(got.header("clientType")), QStringLiteral("pc"));
-        QCOMPARE(QString::fromStdString(got.header("version")), QStringLiteral("1.3"));
+        QCOMPARE(QString::fromStdString(got.header("version")), QStringLiteral("1.3.0"));
         QCOMPARE(QString::fromStdString(got.header("Cache-Control")), QStringLiteral("no-cache"));
         QCOMPARE(QString::fromStdString(got.header("Content-Type")), kForm);
     }

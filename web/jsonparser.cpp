@@ -169,10 +169,12 @@ namespace {
 QString decodeEntities(const QString& text) {
     static const QRegularExpression entity(
         QStringLiteral("&(#[0-9]{1,7}|#[xX][0-9a-fA-F]{1,6}|[a-zA-Z]{2,6});"));
-    static const QHash<QString, QString> named = {
-        {QStringLiteral("lt"), QStringLiteral("<")},    {QStringLiteral("gt"), QStringLiteral(">")},
-        {QStringLiteral("quot"), QStringLiteral("\"")}, {QStringLiteral("apos"), QStringLiteral("'")},
-        {QStringLiteral("nbsp"), QStringLiteral(" ")},  {QStringLiteral("amp"), QStringLiteral("&")}};
+    static const QHash<QString, QString> named = {{QStringLiteral("lt"), QStringLiteral("<")},
+                                                  {QStringLiteral("gt"), QStringLiteral(">")},
+                                                  {QStringLiteral("quot"), QStringLiteral("\"")},
+                                                  {QStringLiteral("apos"), QStringLiteral("'")},
+                                                  {QStringLiteral("nbsp"), QStringLiteral(" ")},
+                                                  {QStringLiteral("amp"), QStringLiteral("&")}};
     QString out;
     int from = 0;
     for (auto it = entity.globalMatch(text); it.hasNext();) {
@@ -208,16 +210,16 @@ QString JsonParser::PlainText(const QString& text, int maxChars) {
     static const QRegularExpression breaks(QStringLiteral("<\\s*(br|/p|/div|/li)\\b[^<>]*>"),
                                            QRegularExpression::CaseInsensitiveOption);
     // A tag begins with a letter, "/", "!" or "?": "a < b" is text.
-    static const QRegularExpression tags(
-        QStringLiteral("<!--.*?-->|<[/!?]?[A-Za-z][^<>]*>"),
-        QRegularExpression::DotMatchesEverythingOption);
+    static const QRegularExpression tags(QStringLiteral("<!--.*?-->|<[/!?]?[A-Za-z][^<>]*>"),
+                                         QRegularExpression::DotMatchesEverythingOption);
     plain.replace(breaks, QStringLiteral("\n")).remove(tags);
     QString out;
     for (const QChar c : plain) {
         if (c == QLatin1Char('\n'))
             out += c;
         // Controls and the invisible formatting ones (direction overrides among them).
-        else if (c.category() == QChar::Other_Control || c.category() == QChar::Other_Format)
+        else if (c.category() == QChar::Other_Control || c.category() == QChar::Other_Format ||
+                 c.isNonCharacter())
             out += QLatin1Char(' ');
         else
             out += c;

@@ -29,7 +29,7 @@ int FileCrc = 0;
 bool IsNeedGetUpdateFileAgain = false;
 int RequestCount = 0;
 
-const QString Version = QStringLiteral("1.3");
+const QString Version = QStringLiteral("1.3.0");
 const int PageWidth = 539;
 const int PageHeight = 203;
 

@@ -73,6 +73,7 @@ void UpdateEvents::updateStarted(const QString& version) {
     offered.clear();
     notes.clear();
     chosen = false;
+    source.clear();
     qCInfo(lcRun).noquote() << "update started on a device with firmware"
                             << (version.isEmpty() ? QStringLiteral("(in its boot loader)")
                                                   : version);
@@ -129,6 +130,11 @@ void UpdateEvents::serviceFailed(const QString& what, const UserText& text,
                                  const UserText& advice) {
     emit ServiceFailed(what, text.english);
     runFailed(Failure::Service, text, advice);
+}
+
+void UpdateEvents::nothingToInstall(const UserText& text) {
+    qCInfo(lcRun).noquote() << "nothing to install:" << text.english;
+    emit NothingToInstall(text.english);
 }
 
 void UpdateEvents::downloadKept(qint64 bytes, const QString& sha256) {

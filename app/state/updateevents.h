@@ -57,6 +57,11 @@ public:
     QString offeredNotes() const { return notes; }
     // This attempt installs a file the user chose, not the service's.
     bool firmwareWasChosen() const { return chosen; }
+    // Where the firmware being downloaded comes from (the service's URL).
+    QString firmwareSource() const { return source; }
+    void setFirmwareSource(const QString& url) { source = url; }
+    // A press came to nothing to install: text says what it came to.
+    void nothingToInstall(const UserText& text);
     // The identified device's firmware version: "1.3.0" and "V1.3.0" are one.
     static bool SameVersion(const QString& a, const QString& b);
 
@@ -129,6 +134,7 @@ signals:
     // The port opened, but the device does not answer the identification.
     void DeviceNotAnswering(const QString& port);
     void DeviceInUse(const QString& port, const QString& holder);
+    void NothingToInstall(const QString& text);
 
 private:
     UpdateEvents();
@@ -139,6 +145,7 @@ private:
     QString offered;
     QString notes;
     bool chosen = false;
+    QString source;
     QString lastStatus;
     bool failedOnce = false;
     UserText failure;

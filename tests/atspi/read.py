@@ -74,11 +74,15 @@ app = find_app()
 if app is None:
     say(error='the window is not on the accessibility bus')
     sys.exit(0)
-run_until(lambda: any(name.startswith('Version: ') for _, name in showing(app)), 20)
+# The device page, once it says what the service offers.
+run_until(lambda: any(name.startswith('Firmware 1.3.0 is available') for _, name in showing(app)),
+          20)
 say(page=[name for role, name in showing(app) if role in ('label', 'push button', 'alert')])
 
 names = collections.Counter()
 alerts = []
+# Every event while the firmware goes out, once its page is there.
+transfer = {'from': None, 'to': None, 'events': 0, 'what': collections.Counter()}
 
 
 def on_event(event):
@@ -86,21 +90,40 @@ def on_event(event):
         if event.source.getApplication().name != APP:
             return
         role = event.source.getRoleName()
+        name = event.source.name or ''
+        # From the first tenth the bar tells (its page has come and been
+        # read) until the device checks what it got.
+        if transfer['from'] is None and role == 'progress bar' and \
+                event.type.startswith('object:property-change:accessible-value') and \
+                name.startswith('Sending') and event.source.queryValue().currentValue >= 10:
+            transfer['from'] = time.time()
+        elif transfer['from'] is not None and transfer['to'] is None:
+            # The checking is brief: the first sign of its end, whichever comes.
+            if name.startswith(('Device checking', 'Restarting the device', 'Update Successfully')):
+                transfer['to'] = time.time()
+            else:
+                transfer['events'] += 1
+                transfer['what'][event.type + ' ' + role + ' ' + name] += 1
         if event.type.startswith('object:property-change:accessible-name'):
-            names[event.source.name] += 1
-        if role == 'alert' and event.source.name:
-            alerts.append((event.type, event.source.name))
+            names[name] += 1
+        if role == 'alert' and name:
+            alerts.append((event.type, name))
     except Exception:
         pass
 
 
-for kind in ('object:property-change:accessible-name', 'object:state-changed:showing'):
+for kind in ('object:property-change:accessible-name', 'object:state-changed:showing',
+             'object:property-change:accessible-value', 'object:value-changed',
+             'object:text-changed', 'object:children-changed'):
     pyatspi.Registry.registerEventListener(on_event, kind)
 
 started = time.time()
 button(app, '1.Update Firmware').queryAction().doAction(0)
 run_until(lambda: any(name.startswith('Updated from') for _, name in showing(app)), 60)
 say(seconds=round(time.time() - started, 1), names=dict(names))
+if transfer['from'] is not None and transfer['to'] is not None:
+    say(transfer_seconds=round(transfer['to'] - transfer['from'], 2),
+        transfer_events=transfer['events'], transfer_told=dict(transfer['what']))
 
 # The service fails now: the next try says so, as an alert.
 os.kill(service_pid, signal.SIGTERM)

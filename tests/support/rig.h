@@ -3,6 +3,7 @@
 // The real main window wired to the simulated device and the local update
 // service, with the application directory in a temporary folder.
 #include "app/mainwindow.h"
+#include "app/offercheck.h"
 #include "device/xmodemdal.h"
 #include "pages/initpage.h"
 #include "pages/nodevice.h"
@@ -25,6 +26,8 @@ public:
                  std::vector<uint8_t> image = sim::makeFirmwareImage(3000, 1, 3, 0)) {
         resetToolState();
         XModemDAL::FileData.clear();
+        // The window's update history, in the rig's own folder.
+        qputenv("XDG_STATE_HOME", QFile::encodeName(dir.filePath("state")));
         firmware = std::move(image);
         service.setImage(firmware, "1.3.0");
         service.start(0);
@@ -58,16 +61,25 @@ public:
 
     // Plugs the device in and waits for the device information page and for
     // the query that ends the identification to reach the device.
+    // ... and for the page to say what the service offers (asked in the
+    // background), so that a press installs what was shown.
     bool identify(int timeoutMs = 5000) {
         device->plug();
         return QTest::qWaitFor(
-            [this] { return page<InitPage>() && device->firstEvent("frame:0F01", nullptr); },
+            [this] {
+                return page<InitPage>() && device->firstEvent("frame:0F01", nullptr) &&
+                       OfferCheck::Current().kind != OfferCheck::Kind::Asking;
+            },
             timeoutMs);
     }
     void pressUpdate() {
         device->clearReceived();
+        requestsAtPress = service.requests().size();
         QTest::mouseClick(page<InitPage>()->findChild<QPushButton*>("BtnUpdate"), Qt::LeftButton);
     }
+    // The requests the service got since the last press.
+    size_t requestsSincePress() const { return service.requests().size() - requestsAtPress; }
+    size_t requestsAtPress = 0;
 
     QTemporaryDir dir;
     sim::UpdateService service;

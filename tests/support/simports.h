@@ -44,6 +44,7 @@ inline void resetToolState() {
     Device::VersionInfo.clear();
     Device::WatchId.clear();
     Device::InitStatus.clear();
+    PortList::NotePlugged({});
     UpdateEvents::instance()->reset();
 }
 

@@ -270,6 +270,25 @@ if wanted "gone for good"; then
         "$ok" "$log" "$WORK/gone for good.err" "$WORK/dev1.out"
 fi
 
+# Two devices plugged in and neither --port nor --all: which one is not
+# guessed; the run names both and ends with exit code 2, touching neither.
+if wanted "two devices, no --port"; then
+    start_device 1
+    start_device 2
+    run_tool "two devices, no --port"
+    stop_devices
+    text=$(sed -n 's/.*"event":"error".*"text":"\([^"]*\)".*/\1/p' "$out" | tail -n 1)
+    got="exit $code"
+    grep -q "/dev/ttyACM0" <<<"$text" && grep -q "/dev/ttyACM1" <<<"$text" ||
+        got="$got, not both named: ${text:-nothing said}"
+    grep -q "^device: boot loader running" "$WORK/dev1.out" "$WORK/dev2.out" &&
+        got="$got, a device was switched"
+    ok=no
+    [ "$got" = "exit 2" ] && ok=yes
+    report "two devices, no --port" "exit 2" "$got" "$code" "$seconds" "$ok" "$out" \
+        "$WORK/two devices, no --port.err"
+fi
+
 # A desk of four: every device the search finds, then four by-path links.
 desk_row() { # name [tool arguments...]
     local name="$1"
