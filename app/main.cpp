@@ -2,8 +2,10 @@
 #include "app/commandline.h"
 #include "app/deskrun.h"
 #include "app/logfile.h"
+#include "app/logging.h"
 #include "app/mainwindow.h"
 #include "app/quitonsignal.h"
+#include "app/sleepinhibitor.h"
 #include "app/state/updateevents.h"
 #include "app/toolkit.h"
 #include "app/translations.h"
@@ -21,6 +23,13 @@
 #include <cstdio>
 
 namespace {
+#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
+// The system bus where none is named, how long it is given to answer, and
+// the address that stands for none.
+const char kSystemBus[] = "unix:path=/run/dbus/system_bus_socket";
+const int kBusProbeMs = 3000;
+const char kNoBus[] = "unix:path=/nonexistent/tembra-update-tool/no-bus";
+#endif
 // Held while the tool runs: a second instance on the same data folder would
 // fight over the port and over the settings and firmware files.
 const char kLockName[] = "tembra-update-tool.lock";
@@ -133,6 +142,23 @@ int main(int argc, char* argv[]) {
 
     int result = 0;
     bool failed = false;
+#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
+    // Qt 5's network access asks NetworkManager on the system bus, and waits
+    // for it, the first time a request is made: a bus that takes connections
+    // and never answers would hold the tool up for minutes. It is looked at
+    // first, for a few seconds at most, and set aside when it does not answer.
+    {
+        QString bus = qEnvironmentVariable("DBUS_SYSTEM_BUS_ADDRESS");
+        if (bus.isEmpty())
+            bus = QString::fromLatin1(kSystemBus);
+        QString why;
+        if (!SleepInhibitor::Answers(bus, kBusProbeMs, &why)) {
+            qCInfo(lcApp).noquote()
+                << "the system bus" << bus << "does not answer (" + why + "): it is not asked";
+            qputenv("DBUS_SYSTEM_BUS_ADDRESS", kNoBus);
+        }
+    }
+#endif
     // A chosen firmware file is read and checked before anything is sent.
     if (!options.firmware.isEmpty()) {
         ChosenFirmware firmware;
