@@ -364,6 +364,8 @@ int main(int argc, char** argv) {
     }
     const std::string file = path.toStdString();
 
+    // The benchmark's transfers go into a history of their own, not the user's.
+    qputenv("XDG_STATE_HOME", QFile::encodeName(dir.filePath(QStringLiteral("state"))));
     MainWindow window(nullptr);
     window.StopPortThreads();
 

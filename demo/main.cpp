@@ -355,6 +355,8 @@ int main(int argc, char** argv) {
     });
 
     QTemporaryDir appDir;
+    // The demo's update goes into a history of its own, not the user's.
+    qputenv("XDG_STATE_HOME", QFile::encodeName(appDir.filePath(QStringLiteral("state"))));
     int result = 0;
     {
         MainWindow window(nullptr);

@@ -32,8 +32,9 @@ desk_update() { # count work url -> prints "seconds peak-cpu% peak-MiB"
     local start end status=0 tool hz peakCpu=0 peakKiB=0 before ticks rss cpu
     hz=$(getconf CLK_TCK)
     start=$(date +%s.%N)
-    "$BUILD_DIR/tembra-update-tool" --update "${ports[@]}" --service-url "$url" \
-        --data-dir "$work/data$count" >"$work/run$count.out" 2>&1 &
+    # The runs' history of their own, not the user's.
+    XDG_STATE_HOME="$work/state" "$BUILD_DIR/tembra-update-tool" --update "${ports[@]}" \
+        --service-url "$url" --data-dir "$work/data$count" >"$work/run$count.out" 2>&1 &
     tool=$!
     local then nowNs
     read -r before _ < <(desk_sample)

@@ -253,7 +253,7 @@ other_unit_row "a unit with its serial and another device number" \
 # mid-transfer into the same port.
 if wanted "no serial number, re-plugged"; then
     set_serial 1 ""
-    update_row "no serial number, re-plugged" \
+    EXPECT_LOG="the device: USB 1209:0001, serial none" update_row "no serial number, re-plugged" \
         "--unplug-at 100 --return-after 3000 --boot-ignores-update-start"
     set_serial 1 TMB00001
 fi
