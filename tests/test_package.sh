@@ -97,7 +97,7 @@ grep -q "settings and firmware are kept in $home/data/tembra-update-tool" "$log"
 [ -d "$home/data/tembra-update-tool" ] || fail "the data folder was not created"
 logs=("$home"/data/tembra-update-tool/logs/tembra-update-tool-*.log)
 [ -f "${logs[0]}" ] || fail "the run left no log file"
-head -n 1 "${logs[0]}" | grep -qx "Tembra Update Tool 1.3" || fail "the log file has no header"
+head -n 1 "${logs[0]}" | grep -qx "Tembra Update Tool 1.3.0" || fail "the log file has no header"
 grep -q "tembra.device debug: 监控串口已开启" "${logs[0]}" || fail "the log file lacks the run's lines"
 if grep -qE "Destroyed while thread|Segmentation|Aborted" "$log"; then
     cat "$log"
