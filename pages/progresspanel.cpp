@@ -164,6 +164,8 @@ ProgressPanel::ProgressPanel(QWidget* page) : QObject(page) {
 }
 
 void TenthsBar::setShown(int percent) {
+    if (percent == drawn && value() >= 0)
+        return;
     drawn = percent;
     const int tenth = maximum() > minimum() ? percent / 10 * 10 : percent;
     // Back to the start (a transfer begun again) and the end at once; the
