@@ -21,11 +21,6 @@ namespace {
 // How long stopped children are given to say where they stood.
 const int kStopWaitMs = 10000;
 const QString kFailed = QStringLiteral("failed");
-
-// A column of the summary, filled to width.
-QString cell(const QString& text, int width) {
-    return text.leftJustified(width);
-}
 } // namespace
 
 DeskRun::DeskRun(const Options& options, const QStringList& arguments)
@@ -399,22 +394,11 @@ void DeskRun::summarise() {
             Utility::Displayable(child->log),
             child->result == kFailed ? Utility::Displayable(child->error) : QString()};
     }
-    QList<int> widths;
-    for (int column = 0; column < headings.size(); ++column) {
-        int width = 0;
-        for (const QStringList& row : table)
-            width = qMax(width, row.at(column).size());
-        widths << width;
-    }
     say(stdout, QStringLiteral("summary: %1 of %2 devices ended well")
                     .arg(children.size() - size_t(failed))
                     .arg(children.size()));
-    for (const QStringList& row : table) {
-        QStringList cells;
-        for (int column = 0; column < row.size(); ++column)
-            cells << cell(row.at(column), column + 1 < row.size() ? widths.at(column) : 0);
-        say(stdout, QStringLiteral("  ") + cells.join(QStringLiteral("  ")));
-    }
+    for (const QString& line : Utility::Columns(table))
+        say(stdout, QStringLiteral("  ") + line);
     if (!retry.isEmpty())
         say(stdout, QStringLiteral("retry the failed devices: ") + retry);
 }

@@ -73,25 +73,11 @@ InitPage::InitPage(QWidget* parent) : BaseUI(parent), ui(new Ui::InitPage) {
     ui->LbFirmware->setText(firmware);
     ui->LbVersion->setText(version);
     Globals::StatusLabel = ui->LbDN;
-    result = new QLabel(this);
-    result->setObjectName(QStringLiteral("resultMsg"));
-    result->setGeometry(kResultGeometry);
-    result->setAlignment(Qt::AlignCenter);
-    result->setStyleSheet(QLatin1String(kResultStyle));
+    result = addLine(QStringLiteral("resultMsg"), kResultGeometry, kResultStyle);
     ShowResult(Globals::ResultLine);
-    offer = new QLabel(this);
-    offer->setObjectName(QStringLiteral("offerMsg"));
-    offer->setGeometry(kOfferGeometry);
-    offer->setAlignment(Qt::AlignCenter);
-    offer->setStyleSheet(QLatin1String(kOfferStyle));
-    offer->setTextFormat(Qt::PlainText);
+    offer = addLine(QStringLiteral("offerMsg"), kOfferGeometry, kOfferStyle);
     ShowOffer();
-    note = new QLabel(this);
-    note->setObjectName(QStringLiteral("noteMsg"));
-    note->setGeometry(kNoteGeometry);
-    note->setAlignment(Qt::AlignCenter);
-    note->setStyleSheet(QLatin1String(kNoteStyle));
-    note->setTextFormat(Qt::PlainText);
+    note = addLine(QStringLiteral("noteMsg"), kNoteGeometry, kNoteStyle);
     ShowNote();
     auto* notes = new QTimer(this);
     connect(notes, &QTimer::timeout, this, &InitPage::ShowNote);
@@ -240,6 +226,16 @@ void InitPage::ShowResult(const QString& text) {
         return;
     // Read out by a screen reader as soon as it appears.
     Globals::ShowStatus(result, text, Globals::StatusKind::Alert);
+}
+
+QLabel* InitPage::addLine(const QString& name, const QRect& geometry, const char* style) {
+    auto* line = new QLabel(this);
+    line->setObjectName(name);
+    line->setGeometry(geometry);
+    line->setAlignment(Qt::AlignCenter);
+    line->setStyleSheet(QLatin1String(style));
+    line->setTextFormat(Qt::PlainText);
+    return line;
 }
 
 InitPage::~InitPage() {

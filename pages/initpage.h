@@ -37,6 +37,9 @@ public slots:
     void on_BtnReset_clicked();
 
 private:
+    // A centred plain-text line of the page, at its place and in its style.
+    QLabel* addLine(const QString& name, const QRect& geometry, const char* style);
+
     Ui::InitPage* ui;
     QLabel* result;
     QLabel* offer;

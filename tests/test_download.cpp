@@ -569,12 +569,7 @@ private slots:
     // that the other is left alone.
     void twoDevicesPlugged() {
         Rig rig;
-        sim::DeviceConfig config;
-        config.watchId = "F1311520230010099999";
-        sim::SimDevice other(config);
-        rig.ports.reset();
-        rig.ports =
-            std::make_unique<SimPorts>(std::vector<sim::SimDevice*>{rig.device.get(), &other});
+        sim::SimDevice& other = rig.addOther("F1311520230010099999");
         QVERIFY(rig.identify());
         auto* note = rig.page<InitPage>()->findChild<QLabel*>("noteMsg");
         QTRY_VERIFY_WITH_TIMEOUT(note->isHidden(), kWait);
@@ -665,12 +660,7 @@ private slots:
     void anotherDeviceAfterALossBeforeTheSwitch() {
         Rig rig;
         rig.service.setFault(sim::ServiceFault::SlowBody);
-        sim::DeviceConfig config;
-        config.watchId = "F1311520230010099999";
-        sim::SimDevice other(config);
-        rig.ports.reset();
-        rig.ports =
-            std::make_unique<SimPorts>(std::vector<sim::SimDevice*>{rig.device.get(), &other});
+        sim::SimDevice& other = rig.addOther("F1311520230010099999");
         QVERIFY(rig.identify());
         rig.pressUpdate();
         QTRY_VERIFY_WITH_TIMEOUT(
@@ -679,7 +669,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(rig.status().contains("before its update began"), kWait);
         other.plug();
         QTRY_VERIFY_WITH_TIMEOUT(rig.page<InitPage>() &&
-                                     Device::WatchId == QString::fromStdString(config.watchId),
+                                     Device::WatchId == QStringLiteral("F1311520230010099999"),
                                  kWait);
         QCOMPARE(UpdateEvents::instance()->phase(), UpdateEvents::Phase::Idle);
         QVERIFY(!QTest::qWaitFor([&] { return other.firstEvent("frame:1C01", nullptr); }, 2000));

@@ -76,6 +76,15 @@ private slots:
                  QString::fromUtf8("版本\\ufffd"));
     }
 
+    // A terminal table: columns line up whatever their widths, the last is
+    // not padded, and an empty last cell leaves no spaces behind.
+    void columns() {
+        const QStringList lines = Utility::Columns(
+            {{"port", "serial", "reason"}, {"/dev/ttyACM10", "-", ""}, {"a", "TMB00002", "lost"}});
+        QCOMPARE(lines, QStringList({"port           serial    reason", "/dev/ttyACM10  -",
+                                     "a              TMB00002  lost"}));
+    }
+
     // An argument as a shell takes it back: the log's header and the retry
     // command of a desk are pasted into a shell.
     void shellQuoted_data() {

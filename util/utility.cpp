@@ -43,6 +43,14 @@ QString Printable(const QByteArray& bytes) {
     return out;
 }
 
+namespace {
+// A character as \xNN (below 0x100) or \uNNNN.
+QString escaped(ushort code) {
+    return code < 0x100 ? QStringLiteral("\\x%1").arg(uint(code), 2, 16, QLatin1Char('0'))
+                        : QStringLiteral("\\u%1").arg(uint(code), 4, 16, QLatin1Char('0'));
+}
+} // namespace
+
 QString Printable(const QString& text) {
     QString out;
     out.reserve(text.size());
@@ -52,10 +60,8 @@ QString Printable(const QString& text) {
             out += QStringLiteral("\\\\");
         else if (c.isPrint() && code != 0xFFFD && !c.isSurrogate())
             out += c;
-        else if (code < 0x100)
-            out += QStringLiteral("\\x%1").arg(uint(code), 2, 16, QLatin1Char('0'));
         else
-            out += QStringLiteral("\\u%1").arg(uint(code), 4, 16, QLatin1Char('0'));
+            out += escaped(code);
     }
     return out;
 }
@@ -70,12 +76,35 @@ QString Displayable(const QString& text) {
             category != QChar::Separator_Line && category != QChar::Separator_Paragraph &&
             code != 0xFFFD)
             out += c;
-        else if (code < 0x100)
-            out += QStringLiteral("\\x%1").arg(uint(code), 2, 16, QLatin1Char('0'));
         else
-            out += QStringLiteral("\\u%1").arg(uint(code), 4, 16, QLatin1Char('0'));
+            out += escaped(code);
     }
     return out;
+}
+
+QStringList Columns(const QList<QStringList>& rows) {
+    QList<int> widths;
+    for (const QStringList& row : rows)
+        for (int column = 0; column < row.size(); ++column) {
+            if (column == widths.size())
+                widths << 0;
+            widths[column] = qMax(widths.at(column), int(row.at(column).size()));
+        }
+    QStringList lines;
+    for (const QStringList& row : rows) {
+        QString line;
+        for (int column = 0; column < row.size(); ++column) {
+            if (column > 0)
+                line += QStringLiteral("  ");
+            line += column + 1 < row.size() ? row.at(column).leftJustified(widths.at(column))
+                                            : row.at(column);
+        }
+        // No spaces at the end of a line whose last cells are empty.
+        while (line.endsWith(QLatin1Char(' ')))
+            line.chop(1);
+        lines << line;
+    }
+    return lines;
 }
 
 QString ShellQuoted(const QString& argument) {

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 #include <QtGlobal>
 
 // Small text and number conversions shared by the whole tool.
@@ -30,6 +31,10 @@ QString Printable(const QString& text);
 // and the other invisible formatting characters) becomes a visible escape
 // (\x0a, \u202e); everything else stays as it is.
 QString Displayable(const QString& text);
+
+// Rows of cells as lines of a terminal table: each column as wide as its
+// longest cell, two spaces between columns, no spaces at a line's end.
+QStringList Columns(const QList<QStringList>& rows);
 
 // An argument as a POSIX shell reads it back: as it is when it holds only
 // characters a shell takes literally, else in single quotes.

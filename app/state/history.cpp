@@ -268,23 +268,12 @@ QString Table(const QList<Record>& records) {
                             firmware.isEmpty() ? QStringLiteral("-") : firmware,
                             r.result == QLatin1String("updated") ? QString() : r.reason};
     }
-    QList<int> widths;
-    for (int column = 0; column < headings.size(); ++column) {
-        int width = 0;
-        for (QStringList& row : rows) {
-            row[column] = Utility::Displayable(row.at(column));
-            width = qMax(width, int(row.at(column).size()));
-        }
-        widths << width;
-    }
+    for (QStringList& row : rows)
+        for (QString& cell : row)
+            cell = Utility::Displayable(cell);
     QString out;
-    for (const QStringList& row : rows) {
-        QStringList cells;
-        for (int column = 0; column < row.size(); ++column)
-            cells << (column + 1 < row.size() ? row.at(column).leftJustified(widths.at(column))
-                                              : row.at(column));
-        out += cells.join(QStringLiteral("  ")).trimmed() + QLatin1Char('\n');
-    }
+    for (const QString& line : Utility::Columns(rows))
+        out += line + QLatin1Char('\n');
     return out;
 }
 

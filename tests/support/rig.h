@@ -40,8 +40,20 @@ public:
     ~Rig() {
         window.reset();
         ports.reset();
+        other.reset();
         device.reset();
         service.stop();
+    }
+
+    // A second device beside the first, unplugged, with its own D/N; the
+    // rig keeps it until the ports that list it are gone.
+    sim::SimDevice& addOther(const std::string& watchId) {
+        sim::DeviceConfig config;
+        config.watchId = watchId;
+        ports.reset();
+        other = std::make_unique<sim::SimDevice>(config);
+        ports = std::make_unique<SimPorts>(std::vector<sim::SimDevice*>{device.get(), other.get()});
+        return *other;
     }
 
     template <typename T> T* page() const { return qobject_cast<T*>(window->centralWidget()); }
@@ -85,6 +97,7 @@ public:
     sim::UpdateService service;
     std::vector<uint8_t> firmware;
     std::unique_ptr<sim::SimDevice> device;
+    std::unique_ptr<sim::SimDevice> other;
     std::unique_ptr<SimPorts> ports;
     std::unique_ptr<MainWindow> window;
 };
