@@ -73,8 +73,11 @@ QString csvCell(QString value) {
 QString versions(const History::Record& record) {
     const QString before =
         record.bootLoaderBefore ? QStringLiteral("boot loader") : record.versionBefore;
-    if (record.versionAfter.isEmpty() || record.versionAfter == before)
+    if (record.versionAfter == before)
         return before.isEmpty() ? QStringLiteral("-") : before;
+    // Switched and not seen again: its version after is not known.
+    if (record.versionAfter.isEmpty())
+        return before.isEmpty() ? QStringLiteral("-") : before + QStringLiteral(" -> ?");
     return (before.isEmpty() ? QStringLiteral("?") : before) + QStringLiteral(" -> ") +
            record.versionAfter;
 }
@@ -333,11 +336,16 @@ HistoryRecorder::HistoryRecorder(QObject* parent) : QObject(parent) {
                     record.versionBefore = version;
                 record.versionAfter = version;
             });
-    // A run that failed and then goes on sending (its device back) is a run of its own.
     connect(events, &UpdateEvents::PhaseChanged, this, [this](UpdateEvents::Phase phase) {
-        if (open ||
-            (phase != UpdateEvents::Phase::Switching && phase != UpdateEvents::Phase::Transferring))
+        if (phase != UpdateEvents::Phase::Switching && phase != UpdateEvents::Phase::Transferring)
             return;
+        // Switched, the device no longer runs the firmware it was found with:
+        // its version after is known only once it is identified again.
+        if (open) {
+            record.versionAfter.clear();
+            return;
+        }
+        // A run that failed and then goes on sending (its device back) is a run of its own.
         begin();
         record.versionBefore = UpdateEvents::instance()->versionBefore();
     });
