@@ -28,6 +28,7 @@
 #include <QCoreApplication>
 #include <QLabel>
 #include <QMenu>
+#include <QMessageBox>
 #include <QMouseEvent>
 #include <QPointer>
 #include <QSerialPort>
@@ -68,6 +69,8 @@ const char* const kLastUpdatedToText = QT_TRANSLATE_NOOP("MainWindow", "Last upd
 // The window's context menu.
 const char* const kShowLogText = QT_TRANSLATE_NOOP("MainWindow", "Open the log folder");
 const char* const kCopyDetailsText = QT_TRANSLATE_NOOP("MainWindow", "Copy details");
+const char* const kNoLogText =
+    QT_TRANSLATE_NOOP("MainWindow", "There is no log file of this run to show.");
 // Shown from the moment the port is open until the device answers.
 const char* const kConnectingText =
     QT_TRANSLATE_NOOP("MainWindow", "Connecting to the device on %1…");
@@ -503,7 +506,12 @@ void MainWindow::RecordRun(const QString& result, int exitCode, const QString& r
 void MainWindow::ShowLog() {
     const QString path = LogFile::Path();
     if (path.isEmpty()) {
-        qCInfo(lcApp).noquote() << "there is no log file to show: it could not be written";
+        // The user asked for something: say why nothing opens.
+        qCInfo(lcApp).noquote() << "there is no log file to show: none was written";
+        auto* box = new QMessageBox(QMessageBox::Information, windowTitle(), tr(kNoLogText),
+                                    QMessageBox::Ok, this);
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        box->open();
         return;
     }
     LogReach::ShowInFolder(this, path);

@@ -608,6 +608,12 @@ private slots:
                  qPrintable(details));
         QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
         LogFile::Stop(false);
+        // Without a log the press is answered, not ignored.
+        QTest::keyClick(rig.window->windowHandle(), Qt::Key_L, Qt::ControlModifier);
+        QMessageBox* box = nullptr;
+        QTRY_VERIFY_WITH_TIMEOUT((box = rig.window->findChild<QMessageBox*>()), kWait);
+        QCOMPARE(box->text(), QStringLiteral("There is no log file of this run to show."));
+        box->close();
     }
 
     // The failure line fits the foot of the page in two lines of about one

@@ -541,6 +541,10 @@ Das Werkzeug jetzt schließen?</translation>
         <source>Details: Ctrl+L</source>
         <translation>Details: Strg+L</translation>
     </message>
+    <message>
+        <source>There is no log file of this run to show.</source>
+        <translation>Zu diesem Lauf gibt es keine Protokolldatei, die gezeigt werden kann.</translation>
+    </message>
 </context>
 <context>
     <name>NoDevice</name>

@@ -541,6 +541,10 @@ Close the tool now?</source>
         <source>Details: Ctrl+L</source>
         <translation>详细信息：Ctrl+L</translation>
     </message>
+    <message>
+        <source>There is no log file of this run to show.</source>
+        <translation>本次运行没有可显示的日志文件。</translation>
+    </message>
 </context>
 <context>
     <name>NoDevice</name>
