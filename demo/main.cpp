@@ -5,7 +5,8 @@
 // With a display the window opens and the user presses "1.Update Firmware".
 // Without one, or with --auto, it runs offscreen, presses the button itself,
 // prints every status text as it changes and exits 0 once the device reports
-// the new version (1 with the reason otherwise).
+// the new version (1 with the reason otherwise). --fault and --unplug-at make
+// the service or the device fail, to see what the window says then.
 #include "app/mainwindow.h"
 #include "app/offercheck.h"
 #include "app/state/updateevents.h"
@@ -30,7 +31,9 @@
 #include <QScreen>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -42,7 +45,24 @@ const size_t kImageSize = 64 * 1024;
 struct Options {
     bool automatic = false;
     QString screenshots; // folder for a picture of every page, if set
+    // For trying the window's failures by hand: the service's fault, and the
+    // device pulled out at a packet (back in its boot loader after a while,
+    // or never).
+    sim::ServiceFault fault = sim::ServiceFault::None;
+    int unplugAt = 0;
+    int returnAfterMs = -1;
 };
+
+int usage(const char* program) {
+    std::fprintf(stderr,
+                 "usage: %s [--auto] [--screenshots DIR] [--fault NAME]\n"
+                 "          [--unplug-at K [--return-after MS]]\nfaults:",
+                 program);
+    for (const auto& f : sim::namedFaults())
+        std::fprintf(stderr, " %s", f.name);
+    std::fprintf(stderr, "\n");
+    std::exit(2);
+}
 
 void say(const QString& text) {
     std::printf("%s\n", text.toLocal8Bit().constData());
@@ -303,11 +323,24 @@ Options parse(int argc, char** argv) {
             options.automatic = true;
         else if (std::strcmp(argv[i], "--screenshots") == 0 && i + 1 < argc)
             options.screenshots = QString::fromLocal8Bit(argv[++i]);
-        else {
-            std::fprintf(stderr, "usage: %s [--auto] [--screenshots DIR]\n", argv[0]);
-            std::exit(2);
-        }
+        else if (std::strcmp(argv[i], "--fault") == 0 && i + 1 < argc) {
+            const char* name = argv[++i];
+            const auto& faults = sim::namedFaults();
+            const auto named = std::find_if(faults.begin(), faults.end(), [name](const auto& f) {
+                return std::strcmp(f.name, name) == 0;
+            });
+            if (named == faults.end())
+                usage(argv[0]);
+            options.fault = named->fault;
+        } else if (std::strcmp(argv[i], "--unplug-at") == 0 && i + 1 < argc)
+            options.unplugAt = std::atoi(argv[++i]);
+        else if (std::strcmp(argv[i], "--return-after") == 0 && i + 1 < argc)
+            options.returnAfterMs = std::atoi(argv[++i]);
+        else
+            usage(argv[0]);
     }
+    if (options.unplugAt < 0 || (options.returnAfterMs >= 0 && options.unplugAt == 0))
+        usage(argv[0]);
     const bool display =
         qEnvironmentVariableIsSet("DISPLAY") || qEnvironmentVariableIsSet("WAYLAND_DISPLAY");
     if (!display)
@@ -333,6 +366,8 @@ int main(int argc, char** argv) {
                      "display stays readable in bright sunlight.");
     if (!options.screenshots.isEmpty())
         service.setFault(sim::ServiceFault::SlowBody); // long enough to see the download
+    if (options.fault != sim::ServiceFault::None)
+        service.setFault(options.fault);
     if (service.start(0) < 0) {
         say(QStringLiteral("Cannot start the local update service on 127.0.0.1."));
         return 1;
@@ -345,6 +380,8 @@ int main(int argc, char** argv) {
     config.lineTiming = true;
     // For the pictures, a device that does not answer at first.
     config.silent = !options.screenshots.isEmpty();
+    config.unplugAtPacket = options.unplugAt;
+    config.returnAfterMs = options.returnAfterMs;
     sim::SimDevice device(config);
     PortList::SetProvider([&device] {
         QList<PortEntry> ports;

@@ -307,6 +307,16 @@ void UpdateService::setNotes(const std::string& text) {
     notes = text;
 }
 
+const std::vector<NamedFault>& namedFaults() {
+    static const std::vector<NamedFault> faults = {
+        {"wrong-crc", ServiceFault::WrongCrc},      {"refused", ServiceFault::Refused},
+        {"unavailable", ServiceFault::Unavailable}, {"silent", ServiceFault::Silent},
+        {"no-update", ServiceFault::NoUpdate},      {"stall", ServiceFault::StallDownload},
+        {"slow", ServiceFault::SlowBody},
+    };
+    return faults;
+}
+
 std::string UpdateService::hostileNotes(size_t size) {
     const std::string pieces[] = {"<b>Bold</b> <a href=\"http://x\">link</a> ",
                                   "<script>alert(1)</script>",

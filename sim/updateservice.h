@@ -51,6 +51,13 @@ enum class ServiceFault {
     Refused,       // the version check answers 200 with result 401, "invalid token"
 };
 
+// The faults a command line asks for by name ("unavailable", "slow", …).
+struct NamedFault {
+    const char* name;
+    ServiceFault fault;
+};
+const std::vector<NamedFault>& namedFaults();
+
 struct RecordedRequest {
     std::string method;
     std::string path;

@@ -15,24 +15,13 @@ void onSignal(int) {
     running = 0;
 }
 
-// The faults that can be asked for by name.
-const struct {
-    const char* name;
-    sim::ServiceFault fault;
-} kFaults[] = {
-    {"wrong-crc", sim::ServiceFault::WrongCrc},      {"refused", sim::ServiceFault::Refused},
-    {"unavailable", sim::ServiceFault::Unavailable}, {"silent", sim::ServiceFault::Silent},
-    {"no-update", sim::ServiceFault::NoUpdate},      {"stall", sim::ServiceFault::StallDownload},
-    {"slow", sim::ServiceFault::SlowBody},
-};
-
 int usage(const char* program) {
     std::fprintf(stderr,
                  "usage: %s [PORT] [--fault NAME] [--image-size BYTES] [--version V]\n"
                  "          [--save-image FILE] [--notes TEXT] [--hostile-notes BYTES]\n"
                  "faults:",
                  program);
-    for (const auto& f : kFaults)
+    for (const auto& f : sim::namedFaults())
         std::fprintf(stderr, " %s", f.name);
     std::fprintf(stderr, "\n");
     return 2;
@@ -53,7 +42,7 @@ int main(int argc, char** argv) {
         if (std::strcmp(argv[i], "--fault") == 0 && hasValue) {
             const char* name = argv[++i];
             bool known = false;
-            for (const auto& f : kFaults) {
+            for (const auto& f : sim::namedFaults()) {
                 if (std::strcmp(f.name, name) == 0) {
                     fault = f.fault;
                     known = true;
