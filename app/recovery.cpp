@@ -615,6 +615,8 @@ void MainWindow::noteIdentification(bool afterUpdate) {
     restartTimer->stop();
     if (afterUpdate) {
         forgetChosenFirmware();
+        // A failure on the way is no news once the update has ended well.
+        Globals::FailureLine.clear();
         const QString before = UpdateEvents::instance()->versionBefore();
         if (!OneDevice())
             recorder->end(

@@ -522,6 +522,8 @@ private slots:
         rig.device->configure(config);
         rig.device->replug(300);
         QTRY_VERIFY_WITH_TIMEOUT(rig.page<InitPage>() && Device::VersionInfo == "1.3.1", 60000);
+        // Ended well: the failure on the way is gone from the page.
+        QVERIFY(rig.page<InitPage>()->findChild<QLabel*>("failureMsg")->isHidden());
         // Identified again, the page asks what is offered now; nothing else was asked.
         QVERIFY(rig.service.requests().size() <= asked + 1);
         for (const auto& request : rig.service.requests())

@@ -40,6 +40,11 @@ inline void resetToolState() {
     Globals::DeviceModel.clear();
     Globals::UpdateFilePath.clear();
     Globals::FileCrc = 0;
+    // The lines a window's device page keeps: each test's window is new.
+    Globals::FailureLine.clear();
+    Globals::ResultLine.clear();
+    Globals::AnswerLine.clear();
+    Globals::LastUpdateLine.clear();
     Device::DeviceInfo.clear();
     Device::VersionInfo.clear();
     Device::WatchId.clear();
