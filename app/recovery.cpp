@@ -321,6 +321,20 @@ void MainWindow::onDeviceGone(const QString& reason) {
             searchForUpdate(&MainWindow::InitPC);
         return;
     }
+    // Told to restart into its boot loader, the device may go before its
+    // answer is read, or without one: that is the switch it was asked for,
+    // and it is looked for in its boot loader, not as a device that was lost.
+    // Once its switch is under way (the pause before it is looked for), a
+    // late report of its port's going is that switch too.
+    if (UpdateEvents::instance()->phase() == UpdateEvents::Phase::Switching &&
+        Globals::currentOrder == XModemDAL::IdUpdateSoftwareInfo) {
+        if (pauseTimer->isActive())
+            return;
+        qCInfo(lcApp).noquote() << "the port" << name << "went right after the update start ("
+                                << reason + "): the device restarts into its boot loader";
+        handleUpdateSoftwareInfo(QByteArray());
+        return;
+    }
     switch (lossNow()) {
     case Loss::NoUpdate:
         CloseComPort();

@@ -24,6 +24,8 @@ namespace {
 using Clock = std::chrono::steady_clock;
 const int kPollMs = 5;
 const auto kReadGrace = std::chrono::milliseconds(30);
+// How long a reply written may take to reach the tool's side of the terminal.
+const auto kArriveWait = std::chrono::milliseconds(500);
 
 // "2026-12-08 17:11:27.795": milliseconds of the day (a replay spans hours
 // at most; a run past midnight goes on counting).
@@ -335,13 +337,21 @@ void Replay::unplug() {
     slave = -1;
 }
 
-// Waits until the tool has read what was sent (the terminal's queue on the
-// tool's side is empty), at most the longest delay.
+// Waits until the tool has read what was sent, at most the longest delay:
+// the reply reaches the tool's side of the terminal a moment after it was
+// written (on a busy machine, later), and is read once that queue is empty.
 void Replay::waitUntilRead() {
     const auto limit = Clock::now() + MaxDelay;
+    const auto arriveBy = Clock::now() + kArriveWait;
+    bool arrived = false;
     int queued = 0;
-    while (slave >= 0 && Clock::now() < limit && ioctl(slave, TIOCINQ, &queued) == 0 && queued > 0)
+    while (slave >= 0 && Clock::now() < limit && ioctl(slave, TIOCINQ, &queued) == 0) {
+        if (queued > 0)
+            arrived = true;
+        else if (arrived || Clock::now() > arriveBy)
+            break;
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
     std::this_thread::sleep_for(kReadGrace);
 }
 

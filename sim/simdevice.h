@@ -98,6 +98,9 @@ struct DeviceConfig {
     int unplugWhenIdleMs = 0;
     // After answering the update start, gone for good instead of restarting.
     bool goneAfterUpdateStart = false;
+    // At the update start, restarts into its boot loader at once, its answer
+    // never sent (as a device whose port goes before the answer is read).
+    bool switchWithoutAnswer = false;
     // After its restart into the new firmware, the port is held by another
     // process this long (as a program that probes new ports holds it).
     int busyAfterRestartMs = 0;

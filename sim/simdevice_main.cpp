@@ -154,6 +154,8 @@ int main(int argc, char** argv) {
             config.unplugWhenIdleMs = std::atoi(argv[++i]);
         else if (std::strcmp(argv[i], "--gone-after-update-start") == 0)
             config.goneAfterUpdateStart = true;
+        else if (std::strcmp(argv[i], "--switch-without-answer") == 0)
+            config.switchWithoutAnswer = true;
         else if (std::strcmp(argv[i], "--busy-after-restart") == 0 && i + 1 < argc)
             config.busyAfterRestartMs = std::atoi(argv[++i]);
         else if (std::strcmp(argv[i], "--save-image") == 0 && i + 1 < argc)
@@ -190,6 +192,7 @@ int main(int argc, char** argv) {
                 "          [--wrong-crc N] [--mute-v] [--silent] [--version A.B.C]\n"
                 "          [--boot-ignores-update-start] [--save-image FILE]\n"
                 "          [--unplug-when-idle MS] [--gone-after-update-start]\n"
+                "          [--switch-without-answer]\n"
                 "          [--busy-after-restart MS]\n"
                 "          [--usb-root DIR [--usb-place P] [--usb-serial S|-]] [--watch-id ID]\n"
                 "          [--return-serial S|-] [--return-watch-id ID] [--return-firmware]\n"

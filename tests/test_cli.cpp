@@ -386,6 +386,9 @@ private slots:
         QTest::newRow("gone after the switch to the boot loader")
             << QStringList{"--gone-after-update-start"} << none
             << QStringList{"--update", "--port", "LINK"} << 7 << QString();
+        QTest::newRow("switched at the update start without an answer")
+            << QStringList{"--switch-without-answer"} << none
+            << QStringList{"--update", "--port", "LINK"} << 0 << "switch";
         QTest::newRow("busy for a while after the checksum")
             << QStringList{"--busy-after-restart", "6500"} << none
             << QStringList{"--update", "--port", "LINK"} << 0 << QString();
@@ -629,6 +632,16 @@ private:
                      result.out.constData());
             device.waitForReadyRead(200);
             QVERIFY(!device.readAllStandardOutput().contains("boot loader running"));
+            return;
+        }
+        if (how == "switch") { // the switch it was told: no loss said, one download
+            int downloads = 0;
+            for (const QJsonObject& event : result.events) {
+                downloads += event.value("event") == "downloaded";
+                QVERIFY2(!event.value("text").toString().contains("disconnected"),
+                         qPrintable(event.value("text").toString()));
+            }
+            QCOMPARE(downloads, 1);
             return;
         }
         if (how == "hung bus") { // said once, and the update went on

@@ -209,6 +209,9 @@ EXPECT_LOG="the same device, now: .*dummy_hcd.1" \
     update_row "re-plugged mid-transfer, another port" \
     "--unplug-at 100 --return-after 3000 --return-to dummy_udc.1 --boot-ignores-update-start" \
     --port '$(by_path 1)'
+# The port goes at the update start, before any answer: the switch, not a loss.
+EXPECT_LOG="went right after the update start" \
+    update_row "switched without an answer" "--switch-without-answer" --port '$(by_id 1)'
 # A file of the user's, on the real port: the served image, given as a file.
 EXPECT_LOG="installing the chosen file" \
     update_row "a chosen file, by-id link" "" --port '$(by_id 1)' --firmware '$SERVED'
