@@ -31,7 +31,6 @@
 #include <QScreen>
 #include <QTemporaryDir>
 #include <QTimer>
-#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -56,11 +55,8 @@ struct Options {
 int usage(const char* program) {
     std::fprintf(stderr,
                  "usage: %s [--auto] [--screenshots DIR] [--fault NAME]\n"
-                 "          [--unplug-at K [--return-after MS]]\nfaults:",
-                 program);
-    for (const auto& f : sim::namedFaults())
-        std::fprintf(stderr, " %s", f.name);
-    std::fprintf(stderr, "\n");
+                 "          [--unplug-at K [--return-after MS]]\nfaults:%s\n",
+                 program, sim::faultNames().c_str());
     std::exit(2);
 }
 
@@ -324,14 +320,8 @@ Options parse(int argc, char** argv) {
         else if (std::strcmp(argv[i], "--screenshots") == 0 && i + 1 < argc)
             options.screenshots = QString::fromLocal8Bit(argv[++i]);
         else if (std::strcmp(argv[i], "--fault") == 0 && i + 1 < argc) {
-            const char* name = argv[++i];
-            const auto& faults = sim::namedFaults();
-            const auto named = std::find_if(faults.begin(), faults.end(), [name](const auto& f) {
-                return std::strcmp(f.name, name) == 0;
-            });
-            if (named == faults.end())
+            if (!sim::faultNamed(argv[++i], &options.fault))
                 usage(argv[0]);
-            options.fault = named->fault;
         } else if (std::strcmp(argv[i], "--unplug-at") == 0 && i + 1 < argc)
             options.unplugAt = std::atoi(argv[++i]);
         else if (std::strcmp(argv[i], "--return-after") == 0 && i + 1 < argc)

@@ -3,6 +3,7 @@
 #include <httplib.h>
 
 #include <chrono>
+#include <cstring>
 
 namespace sim {
 namespace {
@@ -315,6 +316,23 @@ const std::vector<NamedFault>& namedFaults() {
         {"slow", ServiceFault::SlowBody},
     };
     return faults;
+}
+
+bool faultNamed(const char* name, ServiceFault* fault) {
+    for (const auto& f : namedFaults()) {
+        if (std::strcmp(f.name, name) == 0) {
+            *fault = f.fault;
+            return true;
+        }
+    }
+    return false;
+}
+
+std::string faultNames() {
+    std::string names;
+    for (const auto& f : namedFaults())
+        names += std::string(" ") + f.name;
+    return names;
 }
 
 std::string UpdateService::hostileNotes(size_t size) {

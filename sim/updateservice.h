@@ -57,6 +57,10 @@ struct NamedFault {
     ServiceFault fault;
 };
 const std::vector<NamedFault>& namedFaults();
+// The fault of that name; false for a name not known.
+bool faultNamed(const char* name, ServiceFault* fault);
+// The names of the faults, each after a space, for a usage text.
+std::string faultNames();
 
 struct RecordedRequest {
     std::string method;

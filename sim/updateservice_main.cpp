@@ -19,11 +19,8 @@ int usage(const char* program) {
     std::fprintf(stderr,
                  "usage: %s [PORT] [--fault NAME] [--image-size BYTES] [--version V]\n"
                  "          [--save-image FILE] [--notes TEXT] [--hostile-notes BYTES]\n"
-                 "faults:",
-                 program);
-    for (const auto& f : sim::namedFaults())
-        std::fprintf(stderr, " %s", f.name);
-    std::fprintf(stderr, "\n");
+                 "faults:%s\n",
+                 program, sim::faultNames().c_str());
     return 2;
 }
 } // namespace
@@ -40,15 +37,7 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         const bool hasValue = i + 1 < argc;
         if (std::strcmp(argv[i], "--fault") == 0 && hasValue) {
-            const char* name = argv[++i];
-            bool known = false;
-            for (const auto& f : sim::namedFaults()) {
-                if (std::strcmp(f.name, name) == 0) {
-                    fault = f.fault;
-                    known = true;
-                }
-            }
-            if (!known)
+            if (!sim::faultNamed(argv[++i], &fault))
                 return usage(argv[0]);
         } else if (std::strcmp(argv[i], "--image-size") == 0 && hasValue) {
             imageSize = static_cast<size_t>(std::atol(argv[++i]));
