@@ -46,16 +46,18 @@ struct Options {
     QString screenshots; // folder for a picture of every page, if set
     // For trying the window's failures by hand: the service's fault, and the
     // device pulled out at a packet (back in its boot loader after a while,
-    // or never).
+    // or never), or restarting into its boot loader without answering.
     sim::ServiceFault fault = sim::ServiceFault::None;
     int unplugAt = 0;
     int returnAfterMs = -1;
+    bool switchWithoutAnswer = false;
 };
 
 int usage(const char* program) {
     std::fprintf(stderr,
                  "usage: %s [--auto] [--screenshots DIR] [--fault NAME]\n"
-                 "          [--unplug-at K [--return-after MS]]\nfaults:%s\n",
+                 "          [--unplug-at K [--return-after MS]] [--switch-without-answer]\n"
+                 "faults:%s\n",
                  program, sim::faultNames().c_str());
     std::exit(2);
 }
@@ -326,6 +328,8 @@ Options parse(int argc, char** argv) {
             options.unplugAt = std::atoi(argv[++i]);
         else if (std::strcmp(argv[i], "--return-after") == 0 && i + 1 < argc)
             options.returnAfterMs = std::atoi(argv[++i]);
+        else if (std::strcmp(argv[i], "--switch-without-answer") == 0)
+            options.switchWithoutAnswer = true;
         else
             usage(argv[0]);
     }
@@ -372,6 +376,7 @@ int main(int argc, char** argv) {
     config.silent = !options.screenshots.isEmpty();
     config.unplugAtPacket = options.unplugAt;
     config.returnAfterMs = options.returnAfterMs;
+    config.switchWithoutAnswer = options.switchWithoutAnswer;
     sim::SimDevice device(config);
     PortList::SetProvider([&device] {
         QList<PortEntry> ports;
