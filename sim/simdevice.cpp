@@ -682,13 +682,10 @@ bool SimDevice::handleNormal(Bytes& input) {
             reply(cfg.resetReply);
         break;
     case 0x1C:
-        if (cfg.switchWithoutAnswer) {
-            restart(Mode::BootLoader, cfg.bootRestartGoneMs, false, true);
-            break;
-        }
-        reply(Bytes{kStart, 0x01, 0x1C, 0x01, kEnd});
-        restart(Mode::BootLoader, cfg.goneAfterUpdateStart ? -1 : cfg.bootRestartGoneMs, true,
-                false);
+        if (!cfg.switchWithoutAnswer)
+            reply(Bytes{kStart, 0x01, 0x1C, 0x01, kEnd});
+        restart(Mode::BootLoader, cfg.goneAfterUpdateStart ? -1 : cfg.bootRestartGoneMs,
+                !cfg.switchWithoutAnswer, cfg.switchWithoutAnswer);
         break;
     default:
         violation(std::string("a frame the firmware does not know: ") + tag);
